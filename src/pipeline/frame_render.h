@@ -1,0 +1,16 @@
+// The frame render driver: one filled render context in, the output world filled.
+#pragma once
+
+#include "pipeline/render_context.h"
+
+/// Renders one frame for host component type T (unsigned char, unsigned short,
+/// float): derives the geometry, allocates the source image, box image, cell
+/// grid and output image, runs the stages in order and frees the images.
+///
+/// Throws memory_exception when an image cannot be allocated (or the geometry
+/// asks for an image too large to represent) and std::system_error when a worker
+/// thread cannot be started; in both cases every started worker has been joined
+/// and every image already allocated has been freed. The output world is left
+/// untouched on allocation failure and when either world is empty.
+template <typename T>
+void render_frame(HalfTone_Params* context);

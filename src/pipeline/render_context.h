@@ -1,0 +1,73 @@
+// The render context: views of the host's pixel worlds and the per-frame values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct SPBasicSuite;
+
+/// A non-owning view of one host pixel world (ARGB, each component T).
+/// data points at the top-left pixel; rowbytes may be padded beyond
+/// width * bytes_per_pixel and may be negative for bottom-up worlds.
+struct LayerParams {
+    char* data;
+    int32_t rowbytes;
+    int32_t width;
+    int32_t height;
+    int32_t origin_x;
+    int32_t origin_y;
+    bool deep;
+    int32_t num_channels;
+    int32_t bytes_per_channel;
+    int32_t bytes_per_pixel;
+};
+
+/// First byte of row y. The product is formed in 64 signed bits: a 30000-row
+/// float world has rows 480000 bytes apart, beyond what 32 bits can offset.
+inline char* layer_row(const LayerParams& layer, int32_t y)
+{
+    return layer.data + static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(layer.rowbytes);
+}
+
+/// First byte (the alpha component) of pixel (x, y).
+inline char* layer_pixel(const LayerParams& layer, int32_t x, int32_t y)
+{
+    return layer_row(layer, y) + static_cast<std::ptrdiff_t>(x) * static_cast<std::ptrdiff_t>(layer.bytes_per_pixel);
+}
+
+/// Left, top, right, bottom as the host reports a rectangle.
+struct HalfTone_Rect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+/// A host ratio: signed numerator over unsigned denominator.
+struct HalfTone_Ratio {
+    int32_t num;
+    uint32_t den;
+};
+
+/// Everything one render call needs, filled by the shell on its own stack.
+struct HalfTone_Params {
+    LayerParams in_layer;
+    int32_t frame_width;
+    int32_t frame_height;
+    HalfTone_Rect extent_hint;
+    int32_t output_origin_x;
+    int32_t output_origin_y;
+    HalfTone_Ratio downsample_x;
+    HalfTone_Ratio downsample_y;
+    HalfTone_Ratio pixel_aspect_ratio;
+    LayerParams out_layer;
+    float dot_size;      ///< DotSize, layer pixels
+    float rotation;      ///< Rotation, degrees
+    float offset_x;      ///< Offset point, layer pixels
+    float offset_y;
+    bool alpha;          ///< Alpha checkbox: black ink on transparent paper
+    int32_t sampling;    ///< 1 BiLinear, 2 Nearest
+    int32_t shape;       ///< 1 Circle, 2 Square, 3 Line
+    int32_t depth;       ///< 0 8-bit, 1 16-bit, 2 32-bit float
+    SPBasicSuite* pica;
+};
