@@ -1,0 +1,11 @@
+# RUVIVEDU_SANITIZE=address|thread turns the whole build into a sanitizer build.
+set(RUVIVEDU_SANITIZE "" CACHE STRING "Sanitizer build: address (with undefined) or thread")
+if(RUVIVEDU_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(RUVIVEDU_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT RUVIVEDU_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "RUVIVEDU_SANITIZE must be empty, address or thread")
+endif()
