@@ -1,0 +1,32 @@
+// Dot rendering: draws the screen from the cell grid into the paper-brightness image.
+#pragma once
+
+#include "halftone/halftone_params.h"
+#include "pipeline/image.h"
+
+// All three are image-to-image row jobs over rows [begin, end) of `dst`, the
+// one-channel output image (output-world size, addressed in the source frame).
+// `grid` is the one-channel cell grid; its pixel (k, l) is the ink of the dot
+// centred at grid position (k, l), read with clamped indices. A pixel sums the
+// coverage of the one, two or four dots at the lattice points around its grid
+// position (params->src_to_grid) and stores 1 - min(1, max(0, sum)): 1 is bare
+// paper, 0 full ink. Ink at or below 1e-7 draws no circle or square (below
+// 1e-7: no bar), and negative ink draws nothing. A NaN ink value draws nothing
+// and an infinite one full ink within the shape's reach, so the image always
+// holds values in 0..1. They read no field that depends on T.
+
+/// Round dots with a soft edge 1.4142135 pixels wide; the fully covered radius
+/// is dot_radius * v + 0.5 - 1.4142135, and no dot reaches beyond
+/// dot_radius + 1.4142135 from its centre.
+template <typename T>
+void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+/// Axis-aligned squares of half side dot_radius * v with a one-pixel ramp,
+/// cut off at dot_radius from the centre.
+template <typename T>
+void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+/// Horizontal bars of full cell length (cell_size) centred on the lattice
+/// points, half thickness dot_radius * v with a one-pixel ramp above and below.
+template <typename T>
+void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
