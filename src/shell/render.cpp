@@ -1,0 +1,286 @@
+// Render requests: the classic render, and the smart pre-render/render pair.
+// Each render fills one HalfTone_Params from the host's records and hands it
+// to the frame driver of its depth.
+#include "effect_shell.h"
+
+#include "params.h"
+
+#include "pipeline/frame_render.h"
+#include "pipeline/image.h"
+#include "pipeline/render_context.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace ruvivedu {
+namespace {
+
+constexpr char kHostArgumentsMessage[] = "AfterEffects_Params error!\n";
+constexpr char kNoOutputMessage[] = "HalfTone_Params error!";
+constexpr char kNoSuiteMessage[] = "Couldn't load suite.";
+
+/// Pixel depths of the render context, and so of the frame drivers.
+enum Depth : A_long { kDepth8 = 0, kDepth16 = 1, kDepthFloat = 2 };
+
+void fill_view(const PF_LayerDef& world, LayerParams& view)
+{
+    view.data = reinterpret_cast<char*>(world.data);
+    view.rowbytes = world.rowbytes;
+    view.width = world.width;
+    view.height = world.height;
+    view.origin_x = world.origin_x;
+    view.origin_y = world.origin_y;
+    view.deep = (world.world_flags & PF_WorldFlag_DEEP) != 0;
+}
+
+/// Everything but the depth: both views, the frame values of in_data and the
+/// six parameters (indices 1 to 6 of `params`) as plain numbers.
+void fill_context(const PF_InData& in_data, const PF_LayerDef& input, const PF_LayerDef& output,
+                  PF_ParamDef* const params[kParamCount], HalfTone_Params& context)
+{
+    fill_view(input, context.in_layer);
+    context.in_layer.num_channels = 4;
+    context.frame_width = in_data.width;
+    context.frame_height = in_data.height;
+    context.extent_hint.left = in_data.extent_hint.left;
+    context.extent_hint.top = in_data.extent_hint.top;
+    context.extent_hint.right = in_data.extent_hint.right;
+    context.extent_hint.bottom = in_data.extent_hint.bottom;
+    context.output_origin_x = in_data.output_origin_x;
+    context.output_origin_y = in_data.output_origin_y;
+    context.downsample_x.num = in_data.downsample_x.num;
+    context.downsample_x.den = in_data.downsample_x.den;
+    context.downsample_y.num = in_data.downsample_y.num;
+    context.downsample_y.den = in_data.downsample_y.den;
+    context.pixel_aspect_ratio.num = in_data.pixel_aspect_ratio.num;
+    context.pixel_aspect_ratio.den = in_data.pixel_aspect_ratio.den;
+    fill_view(output, context.out_layer);
+
+    context.dot_size = fixed_to_float(params[kParamDotSize]->u.fd.value);
+    context.rotation = fixed_to_float(params[kParamRotation]->u.ad.value);
+    context.offset_x = fixed_to_float(params[kParamOffset]->u.td.x_value);
+    context.offset_y = fixed_to_float(params[kParamOffset]->u.td.y_value);
+    context.alpha = checkbox_is_on(params[kParamAlpha]->u.bd.value);
+    context.sampling = params[kParamSampling]->u.pd.value;
+    context.shape = params[kParamShape]->u.pd.value;
+    context.depth = context.in_layer.deep ? kDepth16 : kDepth8;
+    context.pica = in_data.pica_basicP;
+}
+
+/// Runs the driver of the context's depth. No exception leaves: the host
+/// called us through C. Out of memory (an image or the standard library)
+/// becomes PF_Err_OUT_OF_MEMORY; so does a worker thread the system cannot
+/// start, which is the same exhaustion of resources as far as the host is
+/// concerned; anything unforeseen becomes PF_Err_INTERNAL_STRUCT_DAMAGED.
+PF_Err run_driver(HalfTone_Params& context)
+{
+    try {
+        switch (context.depth) {
+        case kDepth8:
+            render_frame<unsigned char>(&context);
+            break;
+        case kDepth16:
+            render_frame<unsigned short>(&context);
+            break;
+        case kDepthFloat:
+            render_frame<float>(&context);
+            break;
+        default:
+            break;
+        }
+    } catch (const memory_exception&) {
+        return PF_Err_OUT_OF_MEMORY;
+    } catch (const std::bad_alloc&) {
+        return PF_Err_OUT_OF_MEMORY;
+    } catch (const std::system_error&) {
+        return PF_Err_OUT_OF_MEMORY;
+    } catch (...) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    return PF_Err_NONE;
+}
+
+/// Merges src into dst: an empty dst becomes src (even an empty src); a
+/// non-empty src widens dst to the bounding box of both.
+void union_rect(PF_LRect& dst, const PF_LRect& src)
+{
+    auto empty = [](const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; };
+    if (empty(dst)) {
+        dst = src;
+    } else if (!empty(src)) {
+        dst.left = std::min(dst.left, src.left);
+        dst.top = std::min(dst.top, src.top);
+        dst.right = std::max(dst.right, src.right);
+        dst.bottom = std::max(dst.bottom, src.bottom);
+    }
+}
+
+/// The smart render's host checkouts, owned in one place so that every path
+/// out of the command checks the parameters back in and releases the suite.
+class SmartCheckouts {
+public:
+    explicit SmartCheckouts(PF_InData* in_data) : in_data_(in_data)
+    {
+        std::memset(defs_, 0, sizeof defs_);
+    }
+    SmartCheckouts(const SmartCheckouts&) = delete;
+    SmartCheckouts& operator=(const SmartCheckouts&) = delete;
+
+    /// Returns the first non-zero code of the check-ins and the release, or
+    /// PF_Err_NONE; the caller reports it only when nothing failed before.
+    PF_Err release()
+    {
+        PF_Err first = PF_Err_NONE;
+        for (int i = kParamShape; i < kParamCount; ++i) {
+            if (!checked_out_[i])
+                continue;
+            checked_out_[i] = false;
+            const PF_Err err = in_data_->inter.checkin_param(in_data_->effect_ref, &defs_[i]);
+            if (first == PF_Err_NONE)
+                first = err;
+        }
+        if (suite != nullptr) {
+            const SPErr err = in_data_->pica_basicP->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
+            suite = nullptr;
+            if (first == PF_Err_NONE)
+                first = err;
+        }
+        return first;
+    }
+    ~SmartCheckouts() { release(); }
+
+    PF_Err checkout_param(A_long index)
+    {
+        const PF_Err err = in_data_->inter.checkout_param(in_data_->effect_ref, index, in_data_->current_time,
+                                                          in_data_->time_step, in_data_->time_scale, &defs_[index]);
+        checked_out_[index] = err == PF_Err_NONE;
+        return err;
+    }
+
+    const PF_WorldSuite2* suite = nullptr;
+    PF_ParamDef* param(A_long index) { return &defs_[index]; }
+
+private:
+    PF_InData* in_data_;
+    PF_ParamDef defs_[kParamCount];
+    bool checked_out_[kParamCount] = {};
+};
+
+} // namespace
+
+PF_Err render_classic(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output)
+{
+    bool params_present = params != nullptr;
+    for (int i = kParamInput; params_present && i < kParamCount; ++i)
+        params_present = params[i] != nullptr;
+    if (in_data == nullptr || out_data == nullptr || !params_present || output == nullptr) {
+        // The message needs both records; without them there is nowhere to say it.
+        if (in_data != nullptr && out_data != nullptr)
+            report_message(in_data, out_data, kHostArgumentsMessage);
+        return PF_Err_NONE;
+    }
+
+    PF_LayerDef* input = &params[kParamInput]->u.ld;
+    HalfTone_Params context{};
+    fill_context(*in_data, *input, *output, params, context);
+
+    const PF_Err err = in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+    if (err != PF_Err_NONE)
+        return err;
+    return run_driver(context);
+}
+
+PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtra* extra)
+{
+    if (in_data == nullptr || extra == nullptr || extra->input == nullptr || extra->output == nullptr ||
+        extra->cb == nullptr)
+        return PF_Err_BAD_CALLBACK_PARAM;
+    // Ask for the input over exactly the output request, with alpha, and
+    // with the colour of fully transparent pixels kept.
+    PF_RenderRequest request = extra->input->output_request;
+    request.channel_mask |= PF_ChannelMask_ALPHA;
+    request.preserve_rgb_of_zero_alpha = 1;
+
+    PF_CheckoutResult checkout;
+    std::memset(&checkout, 0, sizeof checkout);
+    const PF_Err err = extra->cb->checkout_layer(in_data->effect_ref, kParamInput, 0, &request, in_data->current_time,
+                                                 in_data->time_step, in_data->time_scale, &checkout);
+    if (err != PF_Err_NONE)
+        return err;
+
+    union_rect(extra->output->result_rect, checkout.result_rect);
+    union_rect(extra->output->max_result_rect, checkout.max_result_rect);
+    return PF_Err_NONE;
+}
+
+PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra)
+{
+    if (in_data == nullptr || out_data == nullptr || extra == nullptr || extra->cb == nullptr)
+        return PF_Err_BAD_CALLBACK_PARAM;
+    SmartCheckouts checkouts(in_data);
+    PF_Err err = PF_Err_NONE;
+
+    // The suite pointer starts empty: a host may leave it untouched on
+    // failure, and only the pointer says whether we got one.
+    if (in_data->pica_basicP != nullptr) {
+        const void* suite = nullptr;
+        in_data->pica_basicP->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
+        checkouts.suite = static_cast<const PF_WorldSuite2*>(suite);
+    }
+    if (checkouts.suite == nullptr) {
+        out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+        in_data->utils->ansi.sprintf(out_data->return_msg, "%s", kNoSuiteMessage);
+        err = PF_Err_BAD_CALLBACK_PARAM;
+    }
+
+    PF_EffectWorld* input = nullptr;
+    PF_EffectWorld* output = nullptr;
+    if (err == PF_Err_NONE)
+        err = extra->cb->checkout_layer_pixels(in_data->effect_ref, 0, &input);
+    if (err == PF_Err_NONE)
+        err = extra->cb->checkout_output(in_data->effect_ref, &output);
+
+    for (A_long i = kParamShape; i < kParamCount && err == PF_Err_NONE; ++i)
+        err = checkouts.checkout_param(i);
+
+    // A host that hands out no input world must not get a null world back
+    // in the format query; the missing world is reported like a missing output.
+    PF_PixelFormat format = PF_PixelFormat_INVALID;
+    if (err == PF_Err_NONE && input != nullptr)
+        err = checkouts.suite->PF_GetPixelFormat(input, &format);
+
+    if (err != PF_Err_NONE)
+        return err;
+
+    if (output == nullptr || input == nullptr) {
+        report_message(in_data, out_data, kNoOutputMessage);
+        return checkouts.release();
+    }
+
+    PF_ParamDef* params[kParamCount] = {nullptr};
+    for (A_long i = kParamShape; i < kParamCount; ++i)
+        params[i] = checkouts.param(i);
+    HalfTone_Params context{};
+    fill_context(*in_data, *input, *output, params, context);
+    switch (format) {
+    case PF_PixelFormat_ARGB32:
+        context.depth = kDepth8;
+        break;
+    case PF_PixelFormat_ARGB64:
+        context.depth = kDepth16;
+        break;
+    case PF_PixelFormat_ARGB128:
+        context.depth = kDepthFloat;
+        break;
+    default:
+        break; // another layout keeps the depth of the deep bit
+    }
+
+    err = run_driver(context);
+    const PF_Err release_err = checkouts.release();
+    return err != PF_Err_NONE ? err : release_err;
+}
+
+} // namespace ruvivedu
