@@ -1,6 +1,8 @@
 // The frame render driver: one filled render context in, the output world filled.
 #pragma once
 
+#include <cstdint>
+
 #include "pipeline/render_context.h"
 
 /// Renders one frame for host component type T (unsigned char, unsigned short,
@@ -14,3 +16,10 @@
 /// untouched on allocation failure and when either world is empty.
 template <typename T>
 void render_frame(HalfTone_Params* context);
+
+/// The same render with the thread-block strategy's worker count fixed instead
+/// of taken from the processor count, for tests and benchmarks that compare
+/// worker counts (a value below 1 keeps the processor count). The loop strategy's team size
+/// belongs to the OpenMP runtime (omp_set_num_threads) and is not affected.
+template <typename T>
+void render_frame(HalfTone_Params* context, int32_t worker_count);

@@ -1,0 +1,183 @@
+// Test host worlds: ARGB pixel buffers with padded rows, guard bytes and optional
+// bottom-up row order, plus a render context filled the way the shell fills it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "pipeline/render_context.h"
+
+namespace test_world {
+
+constexpr unsigned char guard_byte = 0xA5;
+constexpr int32_t guard_bytes = 64;
+
+/// Host component type for a depth: 8-bit, 16-bit, float.
+template <typename T>
+constexpr int32_t depth_of()
+{
+    return sizeof(T) == 1 ? 0 : (sizeof(T) == 2 ? 1 : 2);
+}
+
+/// A host world of ARGB pixels of type T. Rows are padded by `pad_pixels`
+/// pixels of guard bytes, and guard_bytes more lie before the first and after
+/// the last row, so a write outside the world shows up in guards_intact().
+/// A bottom-up world keeps its rows in reverse memory order: the view's data
+/// points at the top row, which lies last in memory, and rowbytes is negative.
+template <typename T>
+struct HostWorld {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t stride = 0;  // bytes between rows in memory, always positive
+    bool bottom_up = false;
+    std::vector<unsigned char> bytes;
+
+    HostWorld(int32_t w, int32_t h, int32_t pad_pixels = 3, bool bottom_up_rows = false)
+        : width(w), height(h), stride((w + pad_pixels) * 4 * static_cast<int32_t>(sizeof(T))),
+          bottom_up(bottom_up_rows),
+          bytes(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h > 0 ? h : 0) + 2 * guard_bytes,
+                guard_byte)
+    {
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                set(x, y, T(0), T(0), T(0), T(0));
+    }
+
+    unsigned char* row_start(int32_t y)
+    {
+        const int32_t memory_row = bottom_up ? height - 1 - y : y;
+        return bytes.data() + guard_bytes + static_cast<std::size_t>(memory_row) * stride;
+    }
+    const unsigned char* row_start(int32_t y) const { return const_cast<HostWorld*>(this)->row_start(y); }
+
+    T get(int32_t x, int32_t y, int c) const
+    {
+        T v;
+        std::memcpy(&v, row_start(y) + (x * 4 + c) * sizeof(T), sizeof(T));
+        return v;
+    }
+    void put(int32_t x, int32_t y, int c, T v) { std::memcpy(row_start(y) + (x * 4 + c) * sizeof(T), &v, sizeof(T)); }
+    void set(int32_t x, int32_t y, T a, T r, T g, T b)
+    {
+        put(x, y, 0, a);
+        put(x, y, 1, r);
+        put(x, y, 2, g);
+        put(x, y, 3, b);
+    }
+
+    /// The view as the shell fills it (byte sizes are left to the geometry).
+    LayerParams view()
+    {
+        LayerParams v{};
+        v.data = reinterpret_cast<char*>(height > 0 ? row_start(0) : bytes.data() + guard_bytes);
+        v.rowbytes = bottom_up ? -stride : stride;
+        v.width = width;
+        v.height = height;
+        v.deep = sizeof(T) == 2;
+        v.num_channels = 4;
+        return v;
+    }
+
+    /// True when no byte outside the pixels of the world was changed.
+    bool guards_intact() const
+    {
+        const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 4 * sizeof(T);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (i < static_cast<std::size_t>(guard_bytes) || i >= bytes.size() - guard_bytes) {
+                if (bytes[i] != guard_byte)
+                    return false;
+                continue;
+            }
+            if ((i - guard_bytes) % stride >= pixel_bytes && bytes[i] != guard_byte)
+                return false;
+        }
+        return true;
+    }
+
+    /// The pixels only, row by row from the top, without padding.
+    std::vector<unsigned char> pixels() const
+    {
+        std::vector<unsigned char> out;
+        const std::size_t pixel_bytes = static_cast<std::size_t>(width) * 4 * sizeof(T);
+        for (int32_t y = 0; y < height; ++y)
+            out.insert(out.end(), row_start(y), row_start(y) + pixel_bytes);
+        return out;
+    }
+};
+
+/// A render context for `in` and `out` with the effect's defaults (Circle,
+/// DotSize 32, 45 degrees, Offset at the layer centre, Alpha off, BiLinear) at
+/// full resolution.
+template <typename T>
+HalfTone_Params make_context(HostWorld<T>& in, HostWorld<T>& out)
+{
+    HalfTone_Params c{};
+    c.in_layer = in.view();
+    c.out_layer = out.view();
+    c.frame_width = in.width;
+    c.frame_height = in.height;
+    c.extent_hint = {0, 0, in.width, in.height};
+    c.downsample_x = {1, 1};
+    c.downsample_y = {1, 1};
+    c.pixel_aspect_ratio = {1, 1};
+    c.dot_size = 32.0f;
+    c.rotation = 45.0f;
+    c.offset_x = static_cast<float>(in.width) * 0.5f;
+    c.offset_y = static_cast<float>(in.height) * 0.5f;
+    c.alpha = false;
+    c.sampling = 1;
+    c.shape = 1;
+    c.depth = depth_of<T>();
+    c.pica = nullptr;
+    return c;
+}
+
+/// Full-scale component value of T on this host.
+template <typename T>
+constexpr T white()
+{
+    return sizeof(T) == 1 ? T(255) : (sizeof(T) == 2 ? T(32768) : T(1));
+}
+
+/// A small synthetic layer with something for every stage to get wrong:
+/// horizontal and vertical colour gradients, an alpha ramp, a fully
+/// transparent band, hard-edged opaque black and white blocks, and a
+/// half-transparent disc. Values are built in 0..1 and scaled to T.
+template <typename T>
+void paint_test_layer(HostWorld<T>& w)
+{
+    const float full = static_cast<float>(white<T>());
+    auto scaled = [&](float v) {
+        if (sizeof(T) == 4)
+            return static_cast<T>(v * full);
+        return static_cast<T>(static_cast<int>(v * full + 0.5f));
+    };
+    for (int32_t y = 0; y < w.height; ++y) {
+        for (int32_t x = 0; x < w.width; ++x) {
+            const float fx = w.width > 1 ? static_cast<float>(x) / static_cast<float>(w.width - 1) : 0.0f;
+            const float fy = w.height > 1 ? static_cast<float>(y) / static_cast<float>(w.height - 1) : 0.0f;
+            float a = 1.0f;
+            float r = fx;
+            float g = fy;
+            float b = 1.0f - fx * fy;
+            if (y < w.height / 8)
+                a = fx;  // alpha ramp along the top
+            if (x >= w.width / 2 && x < w.width / 2 + 4)
+                a = 0.0f;  // a fully transparent band with colour under it
+            if (x >= 4 && x < 20 && y >= w.height / 2 && y < w.height / 2 + 16)
+                r = g = b = 0.0f;  // hard black block
+            if (x >= w.width - 24 && x < w.width - 8 && y >= w.height - 20 && y < w.height - 4)
+                r = g = b = 1.0f;  // hard white block
+            const float dx = static_cast<float>(x) - 0.7f * static_cast<float>(w.width);
+            const float dy = static_cast<float>(y) - 0.35f * static_cast<float>(w.height);
+            if (dx * dx + dy * dy < 100.0f) {
+                a = 0.5f;  // half-transparent dark disc
+                r = g = b = 0.2f;
+            }
+            w.set(x, y, scaled(a), scaled(r), scaled(g), scaled(b));
+        }
+    }
+}
+
+}  // namespace test_world
