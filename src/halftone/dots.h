@@ -13,7 +13,8 @@
 // paper, 0 full ink. Ink at or below 1e-7 draws no circle or square (below
 // 1e-7: no bar), and negative ink draws nothing. A NaN ink value draws nothing
 // and an infinite one full ink within the shape's reach, so the image always
-// holds values in 0..1. They read no field that depends on T.
+// holds values in 0..1. A grid without cells leaves bare paper. They read no
+// field that depends on T.
 
 /// Round dots with a soft edge 1.4142135 pixels wide; the fully covered radius
 /// is dot_radius * v + 0.5 - 1.4142135, and no dot reaches beyond

@@ -9,7 +9,13 @@
 // fully transparent spot gives no ink whatever its colour. Reads clamp their
 // indices, so positions off the image repeat its edge pixels. All three are
 // image-to-image row jobs over rows [begin, end) of `dst`; they read no field
-// that depends on T.
+// that depends on T. A source without pixels (zero width or height) has nothing
+// to read and gives transparent results: no ink, and (0, 0) box pixels.
+//
+// The luminance is the host's stored colour, which is premultiplied by alpha;
+// the box filter's plain luminance sum over its alpha sum therefore gives the
+// mean colour of what is visible. NaN or infinite values are carried through
+// as floats (the dot stage draws nothing for NaN ink).
 
 /// BiLinear, first stage: for each pixel of the two-channel box image `dst`,
 /// the area of `src` (two channels: luminance, alpha) under that unrotated cell,
