@@ -1,0 +1,220 @@
+// One frame through the plug-in: module search, host set-up, the render
+// commands and their result codes.
+#include "frame_renderer.h"
+
+#include "downsample.h"
+#include "image_file.h"
+#include "tool_error.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
+namespace ruvivedu::tool {
+
+#if defined(_WIN32)
+const char kModuleFileName[] = "Ruvivedu.aex";
+#elif defined(__APPLE__)
+const char kModuleFileName[] = "Ruvivedu.plugin";
+#else
+const char kModuleFileName[] = "Ruvivedu.so";
+#endif
+
+namespace {
+
+/// Return messages end in a newline or two; a report line must not.
+std::string trimmed(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+} // namespace
+
+std::string executable_dir()
+{
+#if defined(__linux__)
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return exe.parent_path().string();
+#endif
+    return {};
+}
+
+std::string find_plugin_module(const std::string& explicit_path, const std::string& exe_dir)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!explicit_path.empty()) {
+        if (!fs::is_regular_file(explicit_path, ec) && !fs::is_directory(explicit_path, ec))
+            throw ToolError("plug-in module '" + explicit_path + "' does not exist");
+        return explicit_path;
+    }
+    std::vector<fs::path> candidates;
+    if (!exe_dir.empty()) {
+        candidates.push_back(fs::path(exe_dir) / kModuleFileName);
+        candidates.push_back((fs::path(exe_dir) / ".." / "src" / "shell" / kModuleFileName).lexically_normal());
+    }
+    std::string looked;
+    for (const fs::path& candidate : candidates) {
+        if (fs::exists(candidate, ec))
+            return candidate.string();
+        looked += (looked.empty() ? "" : " and ") + candidate.string();
+    }
+    throw ToolError(std::string("cannot find the plug-in module ") + kModuleFileName +
+                    (looked.empty() ? "" : " (looked for " + looked + ")") + "; name it with --plugin PATH");
+}
+
+std::string plugin_error_name(PF_Err code)
+{
+    switch (code) {
+    case PF_Err_OUT_OF_MEMORY:
+        return "out of memory";
+    case PF_Err_INTERNAL_STRUCT_DAMAGED:
+        return "internal structure damaged";
+    case PF_Err_INVALID_INDEX:
+        return "invalid index";
+    case PF_Err_UNRECOGNIZED_PARAM_TYPE:
+        return "unrecognized parameter type";
+    case PF_Err_INVALID_CALLBACK:
+        return "invalid callback";
+    case PF_Err_BAD_CALLBACK_PARAM:
+        return "bad callback parameter";
+    case PF_Interrupt_CANCEL:
+        return "interrupted";
+    case PF_Err_CANNOT_PARSE_KEYFRAME_TEXT:
+        return "cannot parse keyframe text";
+    default:
+        return {};
+    }
+}
+
+std::string describe_plugin_error(PF_Err code, const std::string& return_msg)
+{
+    const std::string name = plugin_error_name(code);
+    std::string text = "plug-in error " + std::to_string(code) + (name.empty() ? "" : " (" + name + ")");
+    const std::string message = trimmed(return_msg);
+    if (!message.empty())
+        text += ": " + message;
+    return text;
+}
+
+FrameParams frame_params(const RenderOptions& options, double full_width, double full_height, A_long time)
+{
+    FrameParams params;
+    params.shape = options.shape;
+    params.dot_size = to_fixed("DotSize", options.dot_size);
+    params.rotation = to_fixed("Rotation", options.rotation);
+    const std::pair<double, double> offset = effective_offset(options, full_width, full_height);
+    params.offset_x = to_fixed("Offset x", offset.first);
+    params.offset_y = to_fixed("Offset y", offset.second);
+    params.alpha = options.alpha ? 1 : 0;
+    params.sampling = options.sampling;
+    params.downsample_x = options.downsample_x;
+    params.downsample_y = options.downsample_y;
+    params.path = options.path;
+    params.time = time;
+    return params;
+}
+
+FrameRenderer::FrameRenderer(const std::string& module_path)
+{
+    if (!module_.load(module_path))
+        throw ToolError(module_.error()); // it names the module and the loader's reason
+    host_ = std::make_unique<host::SubstituteHost>(module_);
+    // A host sends these two once, before any frame.
+    check(host_->global_setup(), "GLOBAL_SETUP");
+    check(host_->params_setup(), "PARAMS_SETUP");
+    collect_warnings();
+}
+
+FrameRenderer::~FrameRenderer() = default;
+
+void FrameRenderer::check(PF_Err result, const char* command)
+{
+    if (result != PF_Err_NONE)
+        throw ToolError(std::string(command) + " returned " + describe_plugin_error(result, host_->return_msg()));
+}
+
+void FrameRenderer::collect_warnings()
+{
+    auto add = [this](const std::string& text) {
+        if (std::find(warnings_.begin(), warnings_.end(), text) == warnings_.end())
+            warnings_.push_back(text);
+    };
+    // A message with a success code means the plug-in declined the work
+    // without failing (it then leaves the output as the host gave it).
+    const std::string message = trimmed(host_->return_msg());
+    if (!message.empty())
+        add("the plug-in says: " + message);
+    for (const std::string& error : host_->errors())
+        add("the host noticed: " + error);
+    host_->reset_records();
+}
+
+host::World FrameRenderer::render(host::World layer, const FrameParams& params)
+{
+    const host::Depth depth = layer.depth();
+    const A_long width = layer.width(), height = layer.height();
+    host_->set_input(std::move(layer));
+    host_->set_output(host::World(depth, width, height));
+
+    PF_InData& in_data = host_->in_data();
+    in_data.downsample_x = PF_RationalScale{params.downsample_x.num, params.downsample_x.den};
+    in_data.downsample_y = PF_RationalScale{params.downsample_y.num, params.downsample_y.den};
+    in_data.current_time = params.time * in_data.time_step;
+
+    host_->set_shape(params.shape);
+    host_->set_dot_size(params.dot_size);
+    host_->set_rotation(params.rotation);
+    host_->set_offset(params.offset_x, params.offset_y);
+    host_->set_alpha(params.alpha);
+    host_->set_sampling(params.sampling);
+
+    if (params.path == RenderPath::smart) {
+        check(host_->smart_pre_render(), "SMART_PRE_RENDER");
+        check(host_->smart_render(), "SMART_RENDER");
+    } else {
+        check(host_->render(), "RENDER");
+    }
+    collect_warnings();
+    return std::move(*host_->output());
+}
+
+void render_file(FrameRenderer& renderer, const RenderOptions& options, const std::string& in_path,
+                 const std::string& out_path, A_long time)
+{
+    host::World layer = read_image(in_path, options.depth);
+    if (options.path == RenderPath::classic && layer.depth() == Depth::f32)
+        throw usage_error("'" + in_path + "' is a float picture and the classic render only carries 8 and 16 bits: "
+                          "add --depth 16 or use --path smart");
+
+    double full_width = layer.width(), full_height = layer.height();
+    const bool reduced = !options.downsample_x.is_one() || !options.downsample_y.is_one();
+    if (reduced && options.prescaled) {
+        // The file is the reduced frame; the layer it stands for is larger.
+        full_width = layer.width() / options.downsample_x.value();
+        full_height = layer.height() / options.downsample_y.value();
+    } else if (reduced) {
+        layer = downsample_area(layer, options.downsample_x, options.downsample_y);
+    }
+
+    const FrameParams params = frame_params(options, full_width, full_height, time);
+    std::optional<host::World> output;
+    try {
+        output.emplace(renderer.render(std::move(layer), params));
+    } catch (const ToolError& error) {
+        throw ToolError("rendering '" + in_path + "' failed: " + error.what(), error.status());
+    }
+    write_image(out_path, *output);
+}
+
+} // namespace ruvivedu::tool

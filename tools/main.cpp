@@ -1,0 +1,112 @@
+// The ruvivedu command line: `render` and `info` over the tool library.
+#include "frame_renderer.h"
+#include "image_file.h"
+#include "plugin_info.h"
+#include "render_job.h"
+#include "render_options.h"
+#include "tool_error.h"
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace ruvivedu::tool;
+
+/// Option text as typed; each is checked by the tool library so every
+/// refusal reads the same way.
+struct RenderText {
+    std::string shape, dot_size, rotation, offset, sampling, path, depth, downsample, frames;
+};
+
+RenderOptions to_options(RenderOptions options, const RenderText& text)
+{
+    if (!text.shape.empty())
+        options.shape = parse_shape(text.shape);
+    if (!text.dot_size.empty())
+        options.dot_size = parse_number("--dot-size", text.dot_size);
+    if (!text.rotation.empty())
+        options.rotation = parse_number("--rotation", text.rotation);
+    if (!text.offset.empty())
+        options.offset = parse_offset(text.offset);
+    if (!text.sampling.empty())
+        options.sampling = parse_sampling(text.sampling);
+    if (!text.path.empty())
+        options.path = parse_path(text.path);
+    if (!text.depth.empty())
+        options.depth = parse_depth(text.depth);
+    if (!text.downsample.empty())
+        std::tie(options.downsample_x, options.downsample_y) = parse_downsample(text.downsample);
+    if (!text.frames.empty())
+        options.frames = parse_frame_range(text.frames);
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"ruvivedu: renders pictures through the k's Ruvivedu halftone plug-in, as its host would"};
+    app.require_subcommand(1);
+
+    RenderOptions options;
+    RenderText text;
+    CLI::App* render = app.add_subcommand("render", "Render IN to OUT (or a numbered sequence) through the plug-in");
+    render->add_option("IN", options.input, "Input picture, or a frame pattern (shot.####.png, shot.%04d.png)")
+        ->required();
+    render->add_option("OUT", options.output, "Output picture or frame pattern; its extension picks the format")
+        ->required();
+    render->add_option("--shape", text.shape, "circle, square or line (default circle)");
+    render->add_option("--dot-size", text.dot_size, "Screen cell size in pixels, 1.0 to 1000.0 (default 32.0)");
+    render->add_option("--rotation", text.rotation, "Screen angle in degrees (default 45.0)");
+    render->add_option("--offset", text.offset, "Screen origin X,Y in layer pixels (default the layer centre)");
+    render->add_flag("--alpha", options.alpha, "Black ink on transparent paper instead of a grey picture");
+    render->add_option("--sampling", text.sampling, "bilinear or nearest (default bilinear)");
+    render->add_option("--path", text.path, "smart (SMART_PRE_RENDER + SMART_RENDER, default) or classic (RENDER)");
+    render->add_option("--depth", text.depth, "Render depth 8, 16 or 32 (default: the input file's)");
+    render->add_option("--downsample", text.downsample,
+                       "Reduced-resolution preview N/D or NX/DX,NY/DY: the input is area-averaged by that factor");
+    render->add_flag("--prescaled", options.prescaled, "With --downsample: IN already is the reduced frame");
+    render->add_option("--frames", text.frames, "Frame range A-B for frame patterns (default: every input frame found)");
+    render->add_option("--plugin", options.plugin_path, "Plug-in module to load (default: found beside ruvivedu)");
+
+    bool json = false;
+    std::string info_plugin;
+    CLI::App* info = app.add_subcommand("info", "Show what a host learns from the plug-in module");
+    info->add_flag("--json", json, "Report as JSON");
+    info->add_option("--plugin", info_plugin, "Plug-in module to load (default: found beside ruvivedu)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "ruvivedu: " << e.what() << " (see ruvivedu --help)\n";
+        return kExitUsage;
+    }
+
+    try {
+        if (render->parsed()) {
+            install_interrupt_cleanup();
+            run_render(to_options(options, text), std::cerr, ::isatty(STDERR_FILENO) == 1);
+        } else if (info->parsed()) {
+            const PluginInfo report = collect_plugin_info(find_plugin_module(info_plugin, executable_dir()));
+            std::cout << (json ? format_info_json(report) : format_info_text(report));
+        }
+    } catch (const ToolError& e) {
+        std::cerr << "ruvivedu: " << e.what() << "\n";
+        return e.status();
+    } catch (const std::exception& e) {
+        std::cerr << "ruvivedu: " << e.what() << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}

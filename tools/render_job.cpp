@@ -1,0 +1,105 @@
+// Frame planning, the render loop, progress and summary.
+#include "render_job.h"
+
+#include "frame_renderer.h"
+#include "tool_error.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+
+namespace ruvivedu::tool {
+
+std::vector<FrameJob> plan_frames(const RenderOptions& options)
+{
+    const std::optional<FramePattern> in = parse_frame_pattern(options.input);
+    const std::optional<FramePattern> out = parse_frame_pattern(options.output);
+    if (!in && !out) {
+        if (options.frames)
+            throw usage_error("--frames needs IN and OUT to be frame patterns such as shot.####.png");
+        return {FrameJob{options.input, options.output, 0}};
+    }
+    if (!in)
+        throw usage_error("OUT '" + options.output + "' is a frame pattern but IN '" + options.input + "' is not");
+    if (!out)
+        throw usage_error("IN '" + options.input + "' is a frame pattern: OUT needs one too, or every frame would "
+                          "overwrite the same file");
+
+    std::vector<int> frames;
+    if (options.frames) {
+        for (int frame = options.frames->first; frame <= options.frames->last; ++frame)
+            frames.push_back(frame);
+    } else {
+        frames = find_frames(*in);
+        if (frames.empty())
+            throw ToolError("no input frames match '" + options.input + "'");
+    }
+    std::vector<FrameJob> jobs;
+    for (int frame : frames)
+        jobs.push_back(FrameJob{frame_path(*in, frame), frame_path(*out, frame), frame});
+    return jobs;
+}
+
+std::string format_progress(int done, int total, double elapsed_seconds, int columns)
+{
+    char tail[96];
+    const double rate = elapsed_seconds > 0.0 ? done / elapsed_seconds : 0.0;
+    if (done > 0 && done < total && rate > 0.0) {
+        const double left = (total - done) / rate;
+        std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps  %.0f s left", done, total, rate, left);
+    } else {
+        std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps", done, total, rate);
+    }
+    const int bar = std::clamp(columns - int(std::string(tail).size()) - 3, 10, 50);
+    const int filled = total > 0 ? int(double(bar) * done / total) : bar;
+    return "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '.') + "]" + tail;
+}
+
+std::string format_summary(int frames, double seconds)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "rendered %d frame%s in %.2f s (%.2f frames per second)", frames,
+                  frames == 1 ? "" : "s", seconds, seconds > 0.0 ? frames / seconds : 0.0);
+    return text;
+}
+
+void run_render(const RenderOptions& options, std::ostream& err, bool interactive)
+{
+    validate(options);
+    const std::vector<FrameJob> jobs = plan_frames(options);
+    FrameRenderer renderer(find_plugin_module(options.plugin_path, executable_dir()));
+
+    const bool sequence = jobs.size() > 1 || parse_frame_pattern(options.input).has_value();
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    std::size_t warned = 0;
+    auto flush_warnings = [&] {
+        for (; warned < renderer.warnings().size(); ++warned)
+            err << (interactive && sequence ? "\n" : "") << "ruvivedu: warning: " << renderer.warnings()[warned]
+                << "\n";
+    };
+
+    int done = 0;
+    for (const FrameJob& job : jobs) {
+        try {
+            render_file(renderer, options, job.input, job.output, job.frame);
+        } catch (...) {
+            if (interactive && sequence && done > 0)
+                err << "\n"; // leave the progress bar's line
+            flush_warnings();
+            throw;
+        }
+        ++done;
+        flush_warnings();
+        if (interactive && sequence)
+            err << "\r" << format_progress(done, int(jobs.size()), elapsed(), 80) << std::flush;
+    }
+    if (sequence) {
+        if (interactive)
+            err << "\n";
+        err << "ruvivedu: " << format_summary(done, elapsed()) << "\n";
+    }
+}
+
+} // namespace ruvivedu::tool

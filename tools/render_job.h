@@ -1,0 +1,40 @@
+// `ruvivedu render` from validated options to files on disk: one picture or
+// a numbered sequence, with progress on a terminal and a closing summary.
+#pragma once
+
+#include "render_options.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ruvivedu::tool {
+
+/// One input file and the output it becomes.
+struct FrameJob {
+    std::string input;
+    std::string output;
+    int frame = 0;
+};
+
+/// The frames a render covers: a single IN to OUT, or for frame patterns
+/// every frame of --frames (or, without it, every input frame found on
+/// disk). Throws a usage error when only one of IN and OUT is a pattern, or
+/// --frames is given for plain file names; ToolError when a pattern matches
+/// no file.
+std::vector<FrameJob> plan_frames(const RenderOptions& options);
+
+/// "[#######.............]  7/20 frames  3.5 fps  4 s left", fitted to `columns`.
+std::string format_progress(int done, int total, double elapsed_seconds, int columns);
+
+/// "rendered 20 frames in 5.71 s (3.50 frames per second)".
+std::string format_summary(int frames, double seconds);
+
+/// Validates `options`, loads the plug-in, renders every planned frame and
+/// writes it. With `interactive` a progress bar is redrawn on `err` after each
+/// frame of a sequence; a sequence ends with the summary line on `err`.
+/// Warnings go to `err` prefixed "ruvivedu: warning: ". Throws ToolError on
+/// the first failure; frames finished before it stay written.
+void run_render(const RenderOptions& options, std::ostream& err, bool interactive);
+
+} // namespace ruvivedu::tool

@@ -1,0 +1,88 @@
+// What one `ruvivedu render` call asks for, and the checks that turn command
+// line text into the values the host would hand the plug-in.
+#pragma once
+
+#include "frame_pattern.h"
+#include "pixel_world.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace ruvivedu::tool {
+
+using host::Depth;
+
+/// Which of the host's two render roads the frame takes.
+enum class RenderPath { smart, classic };
+
+/// A downsample factor as the host stores it: numerator over denominator.
+struct Ratio {
+    std::int32_t num = 1;
+    std::uint32_t den = 1;
+    bool is_one() const { return std::int64_t(num) == std::int64_t(den); }
+    double value() const { return double(num) / double(den); }
+};
+
+/// Popup values as the host stores them (1-based); the effect's saved
+/// projects hold these numbers.
+enum ShapeValue : std::int32_t { kShapeCircle = 1, kShapeSquare = 2, kShapeLine = 3 };
+enum SamplingValue : std::int32_t { kSamplingBilinear = 1, kSamplingNearest = 2 };
+
+/// The range the host's UI accepts for DotSize.
+constexpr double kDotSizeMin = 1.0;
+constexpr double kDotSizeMax = 1000.0;
+
+/// Everything `render` was asked for, already validated.
+struct RenderOptions {
+    std::string input;
+    std::string output;
+    std::int32_t shape = kShapeCircle;
+    double dot_size = 32.0;
+    double rotation = 45.0;
+    /// In full-resolution layer pixels; empty means the layer centre.
+    std::optional<std::pair<double, double>> offset;
+    bool alpha = false;
+    std::int32_t sampling = kSamplingBilinear;
+    RenderPath path = RenderPath::smart;
+    /// Empty means the input file's own depth.
+    std::optional<Depth> depth;
+    Ratio downsample_x;
+    Ratio downsample_y;
+    bool prescaled = false;
+    std::optional<FrameRange> frames;
+    /// Empty means: search beside the executable.
+    std::string plugin_path;
+};
+
+/// "circle", "square", "line" (any case) to the Shape popup value.
+std::int32_t parse_shape(const std::string& text);
+/// "bilinear", "nearest" (any case) to the Sampling popup value.
+std::int32_t parse_sampling(const std::string& text);
+RenderPath parse_path(const std::string& text);
+Depth parse_depth(const std::string& text);
+/// One finite decimal number filling the whole text.
+double parse_number(const std::string& what, const std::string& text);
+/// "X,Y" in layer pixels.
+std::pair<double, double> parse_offset(const std::string& text);
+/// "N/D", or "N/D,N/D" for x and y apart; 0 < N <= D.
+std::pair<Ratio, Ratio> parse_downsample(const std::string& text);
+
+/// A value in the host's 16.16 fixed point: round(value x 65536). Throws a
+/// usage error naming `what` when the value cannot be stored that way.
+std::int32_t to_fixed(const std::string& what, double value);
+
+/// Range checks the host's UI would make, and the combinations the tool
+/// cannot honour. Throws a usage error with a one-line reason.
+void validate(const RenderOptions& options);
+
+/// The frame's Offset as the plug-in receives it: the given point, or the
+/// centre of the full-resolution layer, scaled into downsampled pixels.
+/// `full_width`/`full_height` are the layer's full-resolution size.
+std::pair<double, double> effective_offset(const RenderOptions& options, double full_width, double full_height);
+
+/// "8-bit", "16-bit", "32-bit float".
+const char* depth_name(Depth depth);
+
+} // namespace ruvivedu::tool
