@@ -4,9 +4,12 @@
 //
 // Typical use:
 //
-//     ruvivedu::host::SubstituteHost host(&EntryPointFunc, &PluginDataEntryFunction);
-//     host.set_input(ruvivedu::host::World::padded(Depth::u16, 64, 48, 8));
-//     host.set_output(ruvivedu::host::World::padded(Depth::u16, 64, 48, 8));
+//     using namespace ruvivedu::host;
+//     PluginModule module;
+//     ASSERT_TRUE(module.load(path)) << module.error();   // or pass the entry points directly
+//     SubstituteHost host(module);
+//     host.set_input(World::padded(Depth::u16, 64, 48, 8));
+//     host.set_output(World::padded(Depth::u16, 64, 48, 8));
 //     ASSERT_EQ(host.setup_effect(), PF_Err_NONE);     // GLOBAL_SETUP + PARAMS_SETUP, then a clean log
 //     host.set_dot_size(0x00100000);                   // 16.0
 //     EXPECT_EQ(host.smart_pre_render(), PF_Err_NONE);

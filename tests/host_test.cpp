@@ -92,11 +92,6 @@ protected:
 // ----- pixel worlds --------------------------------------------------------------------------------
 
 template <class P>
-struct WorldTest : ::testing::Test {};
-using PixelTypes = ::testing::Types<PF_Pixel8, PF_Pixel16, PF_PixelFloat>;
-TYPED_TEST_SUITE(WorldTest, PixelTypes);
-
-template <class P>
 Depth depth_of();
 template <>
 Depth depth_of<PF_Pixel8>() { return Depth::u8; }
@@ -105,9 +100,9 @@ Depth depth_of<PF_Pixel16>() { return Depth::u16; }
 template <>
 Depth depth_of<PF_PixelFloat>() { return Depth::f32; }
 
-TYPED_TEST(WorldTest, PaddedRowsAddressPixelsThroughRowbytesAndKeepTheirGuards)
+template <class P>
+void check_padded_world()
 {
-    using P = TypeParam;
     World world = World::padded(depth_of<P>(), 5, 3, 16);
     const PF_EffectWorld& def = world.def();
     EXPECT_EQ(def.rowbytes, A_long(5 * sizeof(P) + 16));
@@ -140,6 +135,22 @@ TYPED_TEST(WorldTest, PaddedRowsAddressPixelsThroughRowbytesAndKeepTheirGuards)
     const_cast<unsigned char*>(raw)[-1] = World::guard_byte;
     const_cast<unsigned char*>(raw)[3 * def.rowbytes] = 0;
     EXPECT_EQ(world.guard_damage(), "trailing guard byte 0");
+}
+
+TEST(World, PaddedRowsAddressPixelsThroughRowbytesAndKeepTheirGuards)
+{
+    {
+        SCOPED_TRACE("8-bit");
+        check_padded_world<PF_Pixel8>();
+    }
+    {
+        SCOPED_TRACE("16-bit");
+        check_padded_world<PF_Pixel16>();
+    }
+    {
+        SCOPED_TRACE("float");
+        check_padded_world<PF_PixelFloat>();
+    }
 }
 
 TEST(World, RejectsUnusableGeometryAndMismatchedAccess)
