@@ -14,7 +14,10 @@ namespace ruvivedu::tool {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 /// Reads a non-negative decimal number that fills `text` completely and fits
 /// an int.
@@ -103,7 +106,8 @@ std::vector<int> find_frames(const FramePattern& pattern)
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= name_prefix.size() + pattern.suffix.size() || name.compare(0, name_prefix.size(), name_prefix) != 0 ||
+        if (name.size() <= name_prefix.size() + pattern.suffix.size() ||
+            name.compare(0, name_prefix.size(), name_prefix) != 0 ||
             name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) != 0)
             continue;
         const std::string digits =

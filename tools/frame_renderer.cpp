@@ -194,7 +194,8 @@ void render_file(FrameRenderer& renderer, const RenderOptions& options, const st
 {
     host::World layer = read_image(in_path, options.depth);
     if (options.path == RenderPath::classic && layer.depth() == Depth::f32)
-        throw usage_error("'" + in_path + "' is a float picture and the classic render only carries 8 and 16 bits: "
+        throw usage_error("'" + in_path +
+                          "' is a float picture and the classic render only carries 8 and 16 bits: "
                           "add --depth 16 or use --path smart");
 
     double full_width = layer.width(), full_height = layer.height();

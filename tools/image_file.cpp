@@ -59,7 +59,10 @@ constexpr double host_scale()
 }
 
 /// Clamps to [0, 1] with NaN going to 0, so integer rounding is always defined.
-double unit_clamp(double x) { return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0; }
+double unit_clamp(double x)
+{
+    return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0;
+}
 
 /// One component from scale `from` to type `To` of scale `to`. Integer to
 /// integer is round(v x to / from) computed in double, which is exact for
@@ -249,9 +252,15 @@ public:
 
 } // namespace
 
-std::uint16_t file16_to_host16(std::uint16_t v) { return map_component<std::uint16_t>(v, 65535.0, 32768.0); }
+std::uint16_t file16_to_host16(std::uint16_t v)
+{
+    return map_component<std::uint16_t>(v, 65535.0, 32768.0);
+}
 
-std::uint16_t host16_to_file16(std::uint16_t c) { return map_component<std::uint16_t>(c, 32768.0, 65535.0); }
+std::uint16_t host16_to_file16(std::uint16_t c)
+{
+    return map_component<std::uint16_t>(c, 32768.0, 65535.0);
+}
 
 host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info)
 {

@@ -73,7 +73,8 @@ int main(int argc, char** argv)
     render->add_option("--downsample", text.downsample,
                        "Reduced-resolution preview N/D or NX/DX,NY/DY: the input is area-averaged by that factor");
     render->add_flag("--prescaled", options.prescaled, "With --downsample: IN already is the reduced frame");
-    render->add_option("--frames", text.frames, "Frame range A-B for frame patterns (default: every input frame found)");
+    render->add_option("--frames", text.frames,
+                       "Frame range A-B for frame patterns (default: every input frame found)");
     render->add_option("--plugin", options.plugin_path, "Plug-in module to load (default: found beside ruvivedu)");
 
     bool json = false;

@@ -19,7 +19,11 @@ struct FlagName {
     const char* name;
 };
 
-#define RUVIVEDU_FLAG(prefix, name) FlagName{std::uint32_t(prefix##name), #name}
+#define RUVIVEDU_FLAG(prefix, name)                                                                                    \
+    FlagName                                                                                                           \
+    {                                                                                                                  \
+        std::uint32_t(prefix##name), #name                                                                             \
+    }
 
 const FlagName kOutFlagNames[] = {
     RUVIVEDU_FLAG(PF_OutFlag_, KEEP_RESOURCE_OPEN),
@@ -245,7 +249,10 @@ std::string json_string(const std::string& text)
     return out + "\"";
 }
 
-std::string json_optional(const std::optional<std::string>& text) { return text ? json_string(*text) : "null"; }
+std::string json_optional(const std::optional<std::string>& text)
+{
+    return text ? json_string(*text) : "null";
+}
 
 std::string json_list(const std::vector<std::string>& items)
 {
@@ -266,8 +273,8 @@ std::vector<std::pair<std::string, std::string>> param_fields(const host::Declar
         fields = {{"value", std::to_string(def.u.pd.value)},
                   {"default", std::to_string(def.u.pd.dephault)},
                   {"num_choices", std::to_string(def.u.pd.num_choices)},
-                  {"choices", json_list(param.popup_choices ? split_choices(*param.popup_choices)
-                                                            : std::vector<std::string>{})}};
+                  {"choices",
+                   json_list(param.popup_choices ? split_choices(*param.popup_choices) : std::vector<std::string>{})}};
         break;
     case PF_Param_FIX_SLIDER:
         fields = {{"value", fixed_text(def.u.fd.value)},
@@ -298,12 +305,10 @@ std::vector<std::pair<std::string, std::string>> param_fields(const host::Declar
                   {"label", json_optional(param.checkbox_label)}};
         break;
     case PF_Param_SLIDER:
-        fields = {{"value", std::to_string(def.u.sd.value)},
-                  {"default", std::to_string(def.u.sd.dephault)},
-                  {"valid_min", std::to_string(def.u.sd.valid_min)},
-                  {"valid_max", std::to_string(def.u.sd.valid_max)},
-                  {"slider_min", std::to_string(def.u.sd.slider_min)},
-                  {"slider_max", std::to_string(def.u.sd.slider_max)}};
+        fields = {
+            {"value", std::to_string(def.u.sd.value)},           {"default", std::to_string(def.u.sd.dephault)},
+            {"valid_min", std::to_string(def.u.sd.valid_min)},   {"valid_max", std::to_string(def.u.sd.valid_max)},
+            {"slider_min", std::to_string(def.u.sd.slider_min)}, {"slider_max", std::to_string(def.u.sd.slider_max)}};
         break;
     default:
         break;
@@ -325,7 +330,10 @@ std::string pipl_path_for(const std::string& module_path)
 
 } // namespace
 
-std::vector<std::string> out_flag_names(PF_OutFlags flags) { return flag_names(std::uint32_t(flags), kOutFlagNames); }
+std::vector<std::string> out_flag_names(PF_OutFlags flags)
+{
+    return flag_names(std::uint32_t(flags), kOutFlagNames);
+}
 
 std::vector<std::string> out_flag2_names(PF_OutFlags2 flags)
 {
@@ -435,8 +443,8 @@ std::string format_info_text(const PluginInfo& info)
             << "  match name:    " << text_or_null(reg.match_name) << "\n"
             << "  category:      " << text_or_null(reg.category) << "\n"
             << "  entry point:   " << text_or_null(reg.entry_name) << "\n"
-            << "  kind:          '" << four_char_text(std::uint32_t(reg.kind)) << "' (" << hex32(std::uint32_t(reg.kind))
-            << ")\n"
+            << "  kind:          '" << four_char_text(std::uint32_t(reg.kind)) << "' ("
+            << hex32(std::uint32_t(reg.kind)) << ")\n"
             << "  API version:   " << reg.api_major << "." << reg.api_minor << "\n"
             << "  reserved info: " << reg.reserved_info << "\n";
     }
@@ -449,8 +457,8 @@ std::string format_info_text(const PluginInfo& info)
     out << "\nGLOBAL_SETUP (" << result_text(info.global_setup_result) << ")\n"
         << "  my_version: " << info.my_version << " (" << hex32(info.my_version) << ") "
         << describe_version(info.my_version) << "\n"
-        << "  out_flags:  " << hex32(std::uint32_t(info.out_flags)) << " " << join(out_flag_names(info.out_flags), " | ")
-        << "\n"
+        << "  out_flags:  " << hex32(std::uint32_t(info.out_flags)) << " "
+        << join(out_flag_names(info.out_flags), " | ") << "\n"
         << "  out_flags2: " << hex32(std::uint32_t(info.out_flags2)) << " "
         << join(out_flag2_names(info.out_flags2), " | ") << "\n";
 
@@ -496,8 +504,7 @@ std::string format_info_json(const PluginInfo& info)
         << ", \"kind\": " << json_string(four_char_text(std::uint32_t(reg.kind))) << ", \"kind_value\": " << reg.kind
         << ", \"api_version_major\": " << reg.api_major << ", \"api_version_minor\": " << reg.api_minor
         << ", \"reserved_info\": " << reg.reserved_info << "},\n"
-        << "  \"about\": {\"result\": " << info.about_result << ", \"text\": " << json_string(info.about_text)
-        << "},\n"
+        << "  \"about\": {\"result\": " << info.about_result << ", \"text\": " << json_string(info.about_text) << "},\n"
         << "  \"global_setup\": {\"result\": " << info.global_setup_result << ", \"my_version\": " << info.my_version
         << ", \"version\": " << json_string(describe_version(info.my_version))
         << ", \"out_flags\": " << std::uint32_t(info.out_flags)
@@ -509,9 +516,10 @@ std::string format_info_json(const PluginInfo& info)
     for (std::size_t i = 0; i < info.params.size(); ++i) {
         const host::DeclaredParam& param = info.params[i];
         out << (i ? ",\n" : "\n") << "    {\"index\": " << i + 1 << ", \"id\": " << param.def.uu.id
-            << ", \"name\": " << json_string(param.name) << ", \"type\": "
-            << json_string(param_type_name(param.def.param_type)) << ", \"type_value\": " << param.def.param_type
-            << ", \"flags\": " << param.def.flags << ", \"ui_flags\": " << param.def.ui_flags;
+            << ", \"name\": " << json_string(param.name)
+            << ", \"type\": " << json_string(param_type_name(param.def.param_type))
+            << ", \"type_value\": " << param.def.param_type << ", \"flags\": " << param.def.flags
+            << ", \"ui_flags\": " << param.def.ui_flags;
         for (const auto& [key, value] : param_fields(param))
             out << ", " << json_string(key) << ": " << value;
         out << "}";

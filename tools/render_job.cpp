@@ -23,7 +23,8 @@ std::vector<FrameJob> plan_frames(const RenderOptions& options)
     if (!in)
         throw usage_error("OUT '" + options.output + "' is a frame pattern but IN '" + options.input + "' is not");
     if (!out)
-        throw usage_error("IN '" + options.input + "' is a frame pattern: OUT needs one too, or every frame would "
+        throw usage_error("IN '" + options.input +
+                          "' is a frame pattern: OUT needs one too, or every frame would "
                           "overwrite the same file");
 
     std::vector<int> frames;

@@ -159,7 +159,8 @@ void validate(const RenderOptions& options)
 std::pair<double, double> effective_offset(const RenderOptions& options, double full_width, double full_height)
 {
     // The point's default is 50 % of the layer in each direction.
-    const std::pair<double, double> point = options.offset.value_or(std::make_pair(full_width * 0.5, full_height * 0.5));
+    const std::pair<double, double> point =
+        options.offset.value_or(std::make_pair(full_width * 0.5, full_height * 0.5));
     return {point.first * options.downsample_x.value(), point.second * options.downsample_y.value()};
 }
 

@@ -30,6 +30,9 @@ private:
 };
 
 /// A refused command line (bad value, bad combination of options).
-inline ToolError usage_error(const std::string& message) { return ToolError(message, kExitUsage); }
+inline ToolError usage_error(const std::string& message)
+{
+    return ToolError(message, kExitUsage);
+}
 
 } // namespace ruvivedu::tool

@@ -1,0 +1,18 @@
+# tool_test: the ruvivedu tool's tests (included from tests/CMakeLists.txt). They call the tool
+# library directly and run the built executable as a subprocess, against the real plug-in module
+# and against a stand-in module whose renders fail.
+add_library(ruvivedu_failing_plugin MODULE ${CMAKE_CURRENT_LIST_DIR}/fixtures/failing_plugin.cpp)
+target_link_libraries(ruvivedu_failing_plugin PRIVATE ruvivedu_host_api)
+set_target_properties(ruvivedu_failing_plugin PROPERTIES
+  PREFIX ""
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+
+add_executable(tool_test ${CMAKE_CURRENT_LIST_DIR}/tool_test.cpp)
+target_link_libraries(tool_test PRIVATE ruvivedu_tool_lib PkgConfig::RUVIVEDU_OIIO GTest::gtest GTest::gtest_main)
+target_compile_definitions(tool_test PRIVATE
+  RUVIVEDU_TOOL_EXE="$<TARGET_FILE:ruvivedu>"
+  RUVIVEDU_PLUGIN_MODULE="$<TARGET_FILE:ruvivedu_plugin>"
+  RUVIVEDU_FAILING_MODULE="$<TARGET_FILE:ruvivedu_failing_plugin>")
+add_dependencies(tool_test ruvivedu ruvivedu_plugin ruvivedu_failing_plugin)
+gtest_discover_tests(tool_test TEST_PREFIX "tool." DISCOVERY_TIMEOUT 60)
