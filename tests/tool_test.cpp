@@ -675,6 +675,18 @@ TEST(ToolRun, FailedRenderNamesTheErrorAndLeavesNoFile)
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"in.png", "kept.png"}));
 }
 
+TEST(ToolRun, MessageWithSuccessIsShownAsAWarning)
+{
+    TempDir dir;
+    write_picture(dir.file("in.png"), 8, 6, 4, TypeDesc::UINT8, [](int x, int y, int) { return test_alpha(x, y); });
+    const RunResult run =
+        run_tool({"render", dir.file("in.png"), dir.file("out.png"), "--plugin", RUVIVEDU_FAILING_MODULE},
+                 "RUVIVEDU_FAILING_CODE=0");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "ruvivedu: warning: the plug-in says: [Fixture] no memory for this frame\n");
+    EXPECT_TRUE(fs::exists(dir.file("out.png")));
+}
+
 TEST(ToolRun, UnreadableInputsAndModulesFailCleanly)
 {
     TempDir dir;

@@ -54,6 +54,9 @@ int main(int argc, char** argv)
 {
     CLI::App app{"ruvivedu: renders pictures through the k's Ruvivedu halftone plug-in, as its host would"};
     app.require_subcommand(1);
+    app.footer("Files: PNG 8/16-bit (float renders are written as 16-bit), TIFF 8/16-bit and float, OpenEXR float,\n"
+               "JPEG 8-bit RGB; other formats as OpenImageIO writes them. Alpha is straight (unpremultiplied).\n"
+               "Exit status: 0 done, 1 a file, the plug-in module or a render failed, 2 bad command line.");
 
     RenderOptions options;
     RenderText text;
@@ -62,26 +65,34 @@ int main(int argc, char** argv)
         ->required();
     render->add_option("OUT", options.output, "Output picture or frame pattern; its extension picks the format")
         ->required();
-    render->add_option("--shape", text.shape, "circle, square or line (default circle)");
-    render->add_option("--dot-size", text.dot_size, "Screen cell size in pixels, 1.0 to 1000.0 (default 32.0)");
-    render->add_option("--rotation", text.rotation, "Screen angle in degrees (default 45.0)");
-    render->add_option("--offset", text.offset, "Screen origin X,Y in layer pixels (default the layer centre)");
+    render->add_option("--shape", text.shape, "circle, square or line (default circle)")->type_name("SHAPE");
+    render->add_option("--dot-size", text.dot_size, "Screen cell size in pixels, 1.0 to 1000.0 (default 32.0)")
+        ->type_name("F");
+    render->add_option("--rotation", text.rotation, "Screen angle in degrees (default 45.0)")->type_name("DEG");
+    render->add_option("--offset", text.offset, "Screen origin X,Y in layer pixels (default the layer centre)")
+        ->type_name("X,Y");
     render->add_flag("--alpha", options.alpha, "Black ink on transparent paper instead of a grey picture");
-    render->add_option("--sampling", text.sampling, "bilinear or nearest (default bilinear)");
-    render->add_option("--path", text.path, "smart (SMART_PRE_RENDER + SMART_RENDER, default) or classic (RENDER)");
-    render->add_option("--depth", text.depth, "Render depth 8, 16 or 32 (default: the input file's)");
-    render->add_option("--downsample", text.downsample,
-                       "Reduced-resolution preview N/D or NX/DX,NY/DY: the input is area-averaged by that factor");
+    render->add_option("--sampling", text.sampling, "bilinear or nearest (default bilinear)")->type_name("SAMPLING");
+    render->add_option("--path", text.path, "smart (SMART_PRE_RENDER + SMART_RENDER, default) or classic (RENDER)")
+        ->type_name("PATH");
+    render->add_option("--depth", text.depth, "Render depth 8, 16 or 32 (default: the input file's)")
+        ->type_name("BITS");
+    render
+        ->add_option("--downsample", text.downsample,
+                     "Reduced-resolution preview N/D or NX/DX,NY/DY: the input is area-averaged by that factor")
+        ->type_name("N/D[,N/D]");
     render->add_flag("--prescaled", options.prescaled, "With --downsample: IN already is the reduced frame");
-    render->add_option("--frames", text.frames,
-                       "Frame range A-B for frame patterns (default: every input frame found)");
-    render->add_option("--plugin", options.plugin_path, "Plug-in module to load (default: found beside ruvivedu)");
+    render->add_option("--frames", text.frames, "Frame range A-B for frame patterns (default: every input frame found)")
+        ->type_name("A-B");
+    render->add_option("--plugin", options.plugin_path, "Plug-in module to load (default: found beside ruvivedu)")
+        ->type_name("MODULE");
 
     bool json = false;
     std::string info_plugin;
     CLI::App* info = app.add_subcommand("info", "Show what a host learns from the plug-in module");
     info->add_flag("--json", json, "Report as JSON");
-    info->add_option("--plugin", info_plugin, "Plug-in module to load (default: found beside ruvivedu)");
+    info->add_option("--plugin", info_plugin, "Plug-in module to load (default: found beside ruvivedu)")
+        ->type_name("MODULE");
 
     try {
         app.parse(argc, argv);

@@ -6,8 +6,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 namespace ruvivedu::tool {
 
@@ -47,8 +53,13 @@ std::string format_progress(int done, int total, double elapsed_seconds, int col
     char tail[96];
     const double rate = elapsed_seconds > 0.0 ? done / elapsed_seconds : 0.0;
     if (done > 0 && done < total && rate > 0.0) {
-        const double left = (total - done) / rate;
-        std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps  %.0f s left", done, total, rate, left);
+        // Rounded up, so the bar never claims nothing is left while frames are.
+        const long left = long(std::ceil((total - done) / rate));
+        if (left < 60)
+            std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps  %ld s left", done, total, rate, left);
+        else
+            std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps  %ld:%02ld left", done, total, rate, left / 60,
+                          left % 60);
     } else {
         std::snprintf(tail, sizeof tail, "  %d/%d frames  %.1f fps", done, total, rate);
     }
@@ -64,6 +75,21 @@ std::string format_summary(int frames, double seconds)
                   frames == 1 ? "" : "s", seconds, seconds > 0.0 ? frames / seconds : 0.0);
     return text;
 }
+
+namespace {
+
+/// Width of the terminal stderr goes to; 80 when it cannot be told.
+int terminal_columns()
+{
+#if defined(TIOCGWINSZ)
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
+
+} // namespace
 
 void run_render(const RenderOptions& options, std::ostream& err, bool interactive)
 {
@@ -94,7 +120,9 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
         ++done;
         flush_warnings();
         if (interactive && sequence)
-            err << "\r" << format_progress(done, int(jobs.size()), elapsed(), 80) << std::flush;
+            // Carriage return, the bar, then clear what a longer earlier bar left.
+            err << "\r" << format_progress(done, int(jobs.size()), elapsed(), terminal_columns()) << "\x1b[K"
+                << std::flush;
     }
     if (sequence) {
         if (interactive)
