@@ -88,10 +88,6 @@ std::string plugin_error_name(PF_Err code)
         return "invalid callback";
     case PF_Err_BAD_CALLBACK_PARAM:
         return "bad callback parameter";
-    case PF_Interrupt_CANCEL:
-        return "interrupted";
-    case PF_Err_CANNOT_PARSE_KEYFRAME_TEXT:
-        return "cannot parse keyframe text";
     default:
         return {};
     }

@@ -126,9 +126,11 @@ std::pair<Ratio, Ratio> parse_downsample(const std::string& text)
 
 std::int32_t to_fixed(const std::string& what, double value)
 {
-    if (!std::isfinite(value) || value >= kFixedMax || value <= kFixedMin)
-        throw usage_error(what + " " + std::to_string(value) +
-                          " cannot be stored: 16.16 fixed point holds -32768.0 to 32767.99998");
+    if (!std::isfinite(value) || value >= kFixedMax || value <= kFixedMin) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%g", value);
+        throw usage_error(what + " " + text + " cannot be stored: 16.16 fixed point holds -32768.0 to 32767.99998");
+    }
     return std::int32_t(std::llround(value * 65536.0));
 }
 
