@@ -13,6 +13,7 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,8 +44,10 @@ public:
     {
         static int serial = 0;
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("ruvivedu-tool-" + std::to_string(::getpid()) + "-" +
-                                             std::to_string(serial++) + "-" + (test ? test->name() : "x"));
+        std::string name = test ? test->name() : "x";
+        std::replace(name.begin(), name.end(), '/', '_'); // parameterised tests are named "Test/param"
+        path_ = fs::temp_directory_path() /
+                ("ruvivedu-tool-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" + name);
         fs::create_directories(path_);
     }
     ~TempDir()
