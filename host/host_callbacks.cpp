@@ -49,29 +49,24 @@ std::optional<std::string> copy_string(const A_u_char* s)
     return std::string(reinterpret_cast<const char*>(s));
 }
 
-// Geometry of a world as the plug-in passed it, checked against the buffer when the host owns it.
+// Geometry of a world as the plug-in passed it; rowbytes is signed (a bottom-up world steps down).
 struct WorldView {
     unsigned char* data;
-    std::size_t rowbytes;
+    std::ptrdiff_t rowbytes;
     A_long width;
     A_long height;
     std::size_t pixel_bytes;
+
+    unsigned char* pixel(A_long x, A_long y) const
+    {
+        return data + static_cast<std::ptrdiff_t>(y) * rowbytes +
+               static_cast<std::ptrdiff_t>(x) * static_cast<std::ptrdiff_t>(pixel_bytes);
+    }
 };
 
 bool fits_in(const World& owner, const WorldView& view)
 {
-    if (view.width == 0 || view.height == 0) {
-        return true;
-    }
-    const unsigned char* begin = owner.buffer_begin();
-    const unsigned char* end = begin + owner.buffer_size() - World::guard_size;
-    const unsigned char* first = view.data;
-    if (first < begin + World::guard_size || first > end) {
-        return false;
-    }
-    const std::size_t span = static_cast<std::size_t>(view.height - 1) * view.rowbytes +
-                             static_cast<std::size_t>(view.width) * view.pixel_bytes;
-    return span <= static_cast<std::size_t>(end - first);
+    return owner.contains(view.data, view.rowbytes, view.width, view.height, view.pixel_bytes);
 }
 
 }  // namespace
@@ -273,16 +268,17 @@ PF_Err HostCallbacks::copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_Effect
     }
     const std::size_t pixel_bytes = bytes_per_pixel(src_depth);
     for (const PF_EffectWorld* w : {src, dst}) {
-        if (w->width < 0 || w->height < 0 || w->rowbytes < 0 ||
-            static_cast<std::size_t>(w->rowbytes) < static_cast<std::size_t>(w->width) * pixel_bytes) {
+        const std::int64_t stride = std::llabs(static_cast<std::int64_t>(w->rowbytes));
+        if (w->width < 0 || w->height < 0 ||
+            stride < static_cast<std::int64_t>(w->width) * static_cast<std::int64_t>(pixel_bytes)) {
             host->record_error("copy called with a world of impossible geometry");
             return finish(PF_Err_BAD_CALLBACK_PARAM);
         }
     }
-    const WorldView s{reinterpret_cast<unsigned char*>(src->data), static_cast<std::size_t>(src->rowbytes),
-                      src->width, src->height, pixel_bytes};
-    const WorldView d{reinterpret_cast<unsigned char*>(dst->data), static_cast<std::size_t>(dst->rowbytes),
-                      dst->width, dst->height, pixel_bytes};
+    const WorldView s{reinterpret_cast<unsigned char*>(src->data), src->rowbytes, src->width, src->height,
+                      pixel_bytes};
+    const WorldView d{reinterpret_cast<unsigned char*>(dst->data), dst->rowbytes, dst->width, dst->height,
+                      pixel_bytes};
     if ((src_owner && !fits_in(*src_owner, s)) || (dst_owner && !fits_in(*dst_owner, d))) {
         host->record_error("copy called with a world larger than its pixel buffer");
         return finish(PF_Err_BAD_CALLBACK_PARAM);
@@ -297,10 +293,8 @@ PF_Err HostCallbacks::copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_Effect
     const A_long width = std::min(sr.right - sr.left, dr.right - dr.left);
     const A_long height = std::min(sr.bottom - sr.top, dr.bottom - dr.top);
     for (A_long y = 0; y < height; ++y) {
-        const unsigned char* from = s.data + static_cast<std::size_t>(sr.top + y) * s.rowbytes +
-                                    static_cast<std::size_t>(sr.left) * pixel_bytes;
-        unsigned char* to = d.data + static_cast<std::size_t>(dr.top + y) * d.rowbytes +
-                            static_cast<std::size_t>(dr.left) * pixel_bytes;
+        const unsigned char* from = s.pixel(sr.left, sr.top + y);
+        unsigned char* to = d.pixel(dr.left, dr.top + y);
         std::memmove(to, from, static_cast<std::size_t>(width) * pixel_bytes);
     }
     return finish(PF_Err_NONE);

@@ -1,6 +1,9 @@
 // Guarded pixel worlds of the substitute host.
 #include "pixel_world.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -45,18 +48,26 @@ World::World(Depth depth, A_long width, A_long height, A_long rowbytes)
     if (rowbytes == 0) {
         rowbytes = static_cast<A_long>(packed);
     }
-    if (rowbytes < 0 || static_cast<std::size_t>(rowbytes) < packed) {
+    // Formed in 64 bits: the magnitude of the most negative A_long does not fit in an A_long.
+    const bool bottom_up = rowbytes < 0;
+    const std::size_t stride =
+        static_cast<std::size_t>(bottom_up ? -static_cast<std::int64_t>(rowbytes) : static_cast<std::int64_t>(rowbytes));
+    if (stride < packed) {
         throw std::invalid_argument("rowbytes below the packed row size");
     }
-    if (static_cast<std::size_t>(rowbytes) % component_size(depth) != 0) {
+    if (stride % component_size(depth) != 0) {
         throw std::invalid_argument("rowbytes must be a multiple of the component size");
     }
 
-    const std::size_t rows_bytes = static_cast<std::size_t>(rowbytes) * static_cast<std::size_t>(height);
+    const std::size_t rows_bytes = stride * static_cast<std::size_t>(height);
     buffer_.assign(guard_size + rows_bytes + guard_size, guard_byte);
     unsigned char* first = buffer_.data() + guard_size;
     for (A_long y = 0; y < height; ++y) {
-        std::memset(first + static_cast<std::size_t>(y) * static_cast<std::size_t>(rowbytes), 0, packed);
+        std::memset(first + static_cast<std::size_t>(y) * stride, 0, packed);
+    }
+    // Bottom-up: the top row is the last one in memory.
+    if (bottom_up && height > 0) {
+        first += static_cast<std::size_t>(height - 1) * stride;
     }
 
     def_.world_flags = PF_WorldFlag_WRITEABLE | (depth == Depth::u16 ? PF_WorldFlag_DEEP : 0);
@@ -76,6 +87,12 @@ World World::padded(Depth depth, A_long width, A_long height, A_long padding)
 {
     const A_long packed = width * static_cast<A_long>(bytes_per_pixel(depth));
     return World(depth, width, height, packed + padding);
+}
+
+World World::bottom_up(Depth depth, A_long width, A_long height, A_long padding)
+{
+    const A_long stride = width * static_cast<A_long>(bytes_per_pixel(depth)) + padding;
+    return World(depth, width, height, height > 0 && stride > 0 ? -stride : stride);
 }
 
 World::World(World&& other) noexcept
@@ -114,7 +131,7 @@ P& World::checked(A_long x, A_long y, Depth expected) const
         throw std::out_of_range("pixel outside the world");
     }
     unsigned char* row_start = reinterpret_cast<unsigned char*>(def_.data) +
-                               static_cast<std::size_t>(y) * static_cast<std::size_t>(def_.rowbytes);
+                               static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(def_.rowbytes);
     return reinterpret_cast<P*>(row_start)[x];
 }
 
@@ -164,7 +181,8 @@ unsigned char* World::row(A_long y)
     if (y < 0 || y >= def_.height) {
         throw std::out_of_range("row outside the world");
     }
-    return reinterpret_cast<unsigned char*>(def_.data) + static_cast<std::size_t>(y) * def_.rowbytes;
+    return reinterpret_cast<unsigned char*>(def_.data) +
+           static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(def_.rowbytes);
 }
 
 const unsigned char* World::row(A_long y) const { return const_cast<World*>(this)->row(y); }
@@ -200,10 +218,12 @@ std::string World::guard_damage() const
         }
     }
     const std::size_t packed = static_cast<std::size_t>(def_.width) * bytes_per_pixel(depth_);
-    const std::size_t rowbytes = static_cast<std::size_t>(def_.rowbytes);
-    for (A_long y = 0; y < def_.height; ++y) {
-        const unsigned char* r = buffer_.data() + guard_size + static_cast<std::size_t>(y) * rowbytes;
-        for (std::size_t i = packed; i < rowbytes; ++i) {
+    const std::size_t stride = static_cast<std::size_t>(std::llabs(def_.rowbytes));
+    // Rows in memory order; a bottom-up world names them from its last row up.
+    for (A_long m = 0; m < def_.height; ++m) {
+        const unsigned char* r = buffer_.data() + guard_size + static_cast<std::size_t>(m) * stride;
+        const A_long y = is_bottom_up() ? def_.height - 1 - m : m;
+        for (std::size_t i = packed; i < stride; ++i) {
             if (r[i] != guard_byte) {
                 return "padding of row " + std::to_string(y) + " byte " + std::to_string(i - packed);
             }
@@ -216,6 +236,30 @@ std::string World::guard_damage() const
         }
     }
     return std::string();
+}
+
+bool World::contains(const unsigned char* data, std::ptrdiff_t rowbytes, A_long width, A_long height,
+                     std::size_t pixel_bytes) const
+{
+    if (width <= 0 || height <= 0) {
+        return true;  // addresses nothing
+    }
+    const unsigned char* begin = buffer_.data() + guard_size;
+    const unsigned char* end = buffer_.data() + buffer_.size() - guard_size;
+    // Compared as integers: pointer arithmetic past the buffer is itself undefined.
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const auto lo_bound = reinterpret_cast<std::uintptr_t>(begin);
+    const auto hi_bound = reinterpret_cast<std::uintptr_t>(end);
+    const std::int64_t last_row = static_cast<std::int64_t>(height - 1) * rowbytes;
+    const std::int64_t row_bytes = static_cast<std::int64_t>(width) * static_cast<std::int64_t>(pixel_bytes);
+    const std::int64_t low = std::min<std::int64_t>(0, last_row);
+    const std::int64_t high = std::max<std::int64_t>(0, last_row) + row_bytes;
+    if (first < lo_bound || first > hi_bound) {
+        return false;
+    }
+    const std::int64_t below = static_cast<std::int64_t>(first - lo_bound);
+    const std::int64_t above = static_cast<std::int64_t>(hi_bound - first);
+    return -low <= below && high <= above;
 }
 
 }  // namespace ruvivedu::host

@@ -21,10 +21,12 @@ PF_PixelFormat natural_pixel_format(Depth depth);
 
 /// One host pixel world: a PF_LayerDef (alias PF_EffectWorld) over a buffer the World owns.
 ///
-/// Layout of the buffer: `guard_size` guard bytes, then `height` rows of `rowbytes` bytes, then
+/// Layout of the buffer: `guard_size` guard bytes, then `height` rows of |rowbytes| bytes, then
 /// `guard_size` guard bytes. Each row holds `width` packed pixels followed by its padding
-/// (rowbytes - width * bytes_per_pixel). Guards and padding are filled with `guard_byte`; pixels start
-/// at zero. The PF_LayerDef is filled as a host fills it: data, rowbytes, width, height,
+/// (|rowbytes| - width * bytes_per_pixel). Guards and padding are filled with `guard_byte`; pixels start
+/// at zero. A world with negative rowbytes is stored bottom-up, as some hosts hand out frames: the top
+/// row (y = 0) is the last row in memory, `data` points at its first pixel and each following row lies
+/// |rowbytes| bytes lower. The PF_LayerDef is filled as a host fills it: data, rowbytes, width, height,
 /// world_flags (PF_WorldFlag_DEEP for 16-bit, PF_WorldFlag_WRITEABLE always), origin, extent_hint
 /// (the whole world) and a 1:1 pixel aspect ratio.
 ///
@@ -36,12 +38,17 @@ public:
     static constexpr unsigned char guard_byte = 0xCD;
 
     /// A world of `width` x `height` pixels. `rowbytes` 0 means packed rows; any other value must be at
-    /// least the packed size and a multiple of the component size (so every pixel stays aligned).
+    /// least the packed size in magnitude and a multiple of the component size (so every pixel stays
+    /// aligned). A negative value stores the rows bottom-up (see above).
     /// Throws std::invalid_argument for negative sizes or unusable rowbytes.
     World(Depth depth, A_long width, A_long height, A_long rowbytes = 0);
 
     /// A world whose rows carry `padding` bytes beyond the packed pixels (a multiple of the component size).
     static World padded(Depth depth, A_long width, A_long height, A_long padding);
+
+    /// Like padded(), stored bottom-up: rowbytes is minus the padded row size. A world of zero height or
+    /// with an empty row keeps the positive row size, as there is no row to step over.
+    static World bottom_up(Depth depth, A_long width, A_long height, A_long padding);
 
     World(World&&) noexcept;
     World& operator=(World&&) noexcept;
@@ -53,6 +60,8 @@ public:
     A_long width() const { return def_.width; }
     A_long height() const { return def_.height; }
     A_long rowbytes() const { return def_.rowbytes; }
+    /// True when the rows are stored bottom-up (negative rowbytes).
+    bool is_bottom_up() const { return def_.rowbytes < 0; }
 
     /// The world as the host hands it to the plug-in.
     PF_EffectWorld* get() { return &def_; }
@@ -111,6 +120,11 @@ public:
     /// Total buffer bytes including guards, and the buffer's first byte (for bounds checks).
     std::size_t buffer_size() const { return buffer_.size(); }
     const unsigned char* buffer_begin() const { return buffer_.data(); }
+
+    /// True when a world record with this data pointer, signed rowbytes and size, `pixel_bytes` per
+    /// pixel, addresses only pixel rows and padding of this world's buffer (never its guards).
+    bool contains(const unsigned char* data, std::ptrdiff_t rowbytes, A_long width, A_long height,
+                  std::size_t pixel_bytes) const;
 
 private:
     template <class P>
