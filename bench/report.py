@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Prints pipeline_bench's JSON results as one table.
+
+Each row is the median of the repetitions: milliseconds per frame, megapixels
+per second, and the ratio to the memory floor of the same run (the pass that
+reads the input world and writes the output world once, at the same depth,
+size and worker count). With --baseline, the same figures from an earlier run
+stand beside them.
+
+    report.py RESULTS.json [--baseline EARLIER.json]
+"""
+import argparse
+import json
+import sys
+
+KIND_ORDER = {"frame": 0, "stage": 1, "floor": 2}
+STAGE_ORDER = ["convert_input", "box_filter", "resample_bilinear", "sample_nearest", "render_circle",
+               "render_square", "render_line", "convert_output_grey", "convert_output_alpha"]
+DEPTH_ORDER = {"u8": 0, "u16": 1, "f32": 2}
+
+
+def medians(path):
+    """{(kind, what, depth, size, workers): milliseconds} from one JSON file."""
+    with open(path) as f:
+        data = json.load(f)
+    out = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        if b.get("error_occurred"):
+            continue
+        name = b.get("run_name", b["name"]).replace("/real_time", "")
+        fields = name.split("/")
+        if len(fields) != 5:
+            continue
+        unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+        key = tuple(fields)
+        # A run without repetitions has no aggregate: its single figure stands.
+        if b.get("run_type") == "aggregate" or key not in out:
+            out[key] = b["real_time"] * unit
+    return out
+
+
+def pixels(size):
+    w, h = size.split("x")
+    return int(w) * int(h)
+
+
+def sort_key(key):
+    kind, what, depth, size, workers = key
+    what_rank = STAGE_ORDER.index(what) if what in STAGE_ORDER else 0
+    return (KIND_ORDER.get(kind, 9), pixels(size) * -1, workers != "all", what_rank if kind == "stage" else what,
+            DEPTH_ORDER.get(depth, 9))
+
+
+def table(results, baseline):
+    head = ["benchmark", "depth", "size", "workers", "ms (median)", "MP/s", "x floor"]
+    if baseline:
+        head += ["before ms", "before x floor"]
+    rows = []
+    for key in sorted(results, key=sort_key):
+        kind, what, depth, size, workers = key
+        ms = results[key]
+        floor = results.get(("floor", "pass", depth, size, workers))
+        row = [kind + "/" + what, depth, size, workers, "%.2f" % ms, "%.0f" % (pixels(size) / ms / 1e3),
+               "%.1f" % (ms / floor) if floor else "-"]
+        if baseline:
+            before = baseline.get(key)
+            before_floor = baseline.get(("floor", "pass", depth, size, workers))
+            row += ["%.2f" % before if before else "-",
+                    "%.1f" % (before / before_floor) if before and before_floor else "-"]
+        rows.append(row)
+    widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+    lines = ["| " + " | ".join(h.ljust(w) for h, w in zip(head, widths)) + " |",
+             "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
+    for r in rows:
+        lines.append("| " + " | ".join(c.ljust(w) if i < 4 else c.rjust(w) for i, (c, w) in
+                                       enumerate(zip(r, widths))) + " |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("results")
+    parser.add_argument("--baseline")
+    args = parser.parse_args()
+    results = medians(args.results)
+    if not results:
+        sys.exit("report.py: no benchmark results in " + args.results)
+    print(table(results, medians(args.baseline) if args.baseline else None))
+
+
+if __name__ == "__main__":
+    main()
