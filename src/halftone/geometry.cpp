@@ -90,12 +90,15 @@ struct component_traits<float> {
 constexpr float min_dot_size = 1.0f;
 constexpr float max_dot_size = 1000.0f;
 
-// Downsample factor num/den. The host hands positive factors; anything else
-// would make the matrices singular (zero) or mirror the screen (negative), so
-// it is read as full resolution.
+// Downsample factor num/den. The host hands factors in (0, 1]: it renders at
+// full or reduced resolution, never enlarged. Anything else is read as full
+// resolution: zero would make the matrices singular, a negative factor would
+// mirror the screen, and a factor above 1 makes every cell's footprint in the
+// box filter scale times wider and taller, so that a large one (2^20 / 1)
+// keeps the render busy for hours and pushes footprint corners past the int range.
 float downsample_scale(const HalfTone_Ratio& ratio)
 {
-    if (ratio.num <= 0 || ratio.den == 0)
+    if (ratio.num <= 0 || ratio.den == 0 || static_cast<uint32_t>(ratio.num) > ratio.den)
         return 1.0f;
     return static_cast<float>(ratio.num) / static_cast<float>(ratio.den);
 }
