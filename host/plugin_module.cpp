@@ -4,6 +4,9 @@
 #include <utility>
 
 #if defined(_WIN32)
+#include <filesystem>
+#include <system_error>
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -37,14 +40,25 @@ std::string last_system_error()
 
 void* open_module(const std::string& path, std::string& error)
 {
-    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    const int wide_length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
     if (wide_length <= 0) {
         error = "path is not valid UTF-8";
         return nullptr;
     }
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), wide_length);
-    HMODULE module = LoadLibraryW(wide.c_str());
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(), wide_length);
+    wide.resize(static_cast<std::size_t>(wide_length) - 1);
+
+    // A bare file name would be looked up along the DLL search path (and
+    // LoadLibrary wants backslashes): make the path absolute, so the module
+    // loaded is the one named, and let its own folder serve its dependencies.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(wide), ec);
+    if (ec) {
+        absolute = std::filesystem::path(wide);
+    }
+    absolute.make_preferred();
+    HMODULE module = LoadLibraryExW(absolute.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) {
         error = last_system_error();
     }

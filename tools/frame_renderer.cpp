@@ -11,8 +11,11 @@
 #include <optional>
 #include <system_error>
 
-#if defined(__linux__)
-#include <unistd.h>
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #endif
 
 namespace ruvivedu::tool {
@@ -40,7 +43,22 @@ std::string trimmed(std::string text)
 
 std::string executable_dir()
 {
-#if defined(__linux__)
+#if defined(_WIN32)
+    // The buffer grows until the whole path fits (paths may exceed MAX_PATH).
+    std::wstring buffer(260, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (length == 0)
+            return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return std::filesystem::path(buffer).parent_path().string();
+        }
+        if (buffer.size() > 32768)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+#elif defined(__linux__)
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec)
@@ -62,6 +80,8 @@ std::string find_plugin_module(const std::string& explicit_path, const std::stri
     if (!exe_dir.empty()) {
         candidates.push_back(fs::path(exe_dir) / kModuleFileName);
         candidates.push_back((fs::path(exe_dir) / ".." / "src" / "shell" / kModuleFileName).lexically_normal());
+        // An installed tool (bin/) beside an installed module (lib/ruvivedu/).
+        candidates.push_back((fs::path(exe_dir) / ".." / "lib" / "ruvivedu" / kModuleFileName).lexically_normal());
     }
     std::string looked;
     for (const fs::path& candidate : candidates) {

@@ -21,7 +21,8 @@ std::string executable_dir();
 
 /// The module to load: `explicit_path` when given (it must exist), else
 /// kModuleFileName beside the executable, else in ../src/shell relative to
-/// it (the build tree's layout). Throws ToolError naming where it looked.
+/// it (the build tree's layout), else in ../lib/ruvivedu (an installed
+/// tree). Throws ToolError naming where it looked.
 std::string find_plugin_module(const std::string& explicit_path, const std::string& exe_dir);
 
 /// The host's name for a plug-in result code ("out of memory", "bad callback

@@ -1,52 +1,38 @@
-// Reading and writing picture files through OpenImageIO.
+// Picture files as host worlds: the value mapping between file and host
+// components, the choice of reader and writer by extension, and writing with
+// no partial file ever left at the target.
 #include "image_file.h"
 
+#include "picture_codecs.h"
 #include "tool_error.h"
 
-#include <OpenImageIO/imageio.h>
+#if RUVIVEDU_TOOL_WITH_OIIO
+#include "image_file_oiio.h"
+#endif
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace ruvivedu::tool {
 
 namespace {
 
-using OIIO::TypeDesc;
-
-/// OpenImageIO error texts may run over several lines; the tool reports one.
-std::string one_line(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    for (char& c : text)
-        if (c == '\n')
-            c = ' ';
-    return text.empty() ? "unknown error" : text;
-}
-
 // ---- component mapping ------------------------------------------------------
 
-/// Full scale of a component as stored in a file, and as the host holds it.
-template <class T>
-constexpr double file_scale()
-{
-    if constexpr (std::is_same_v<T, std::uint8_t>)
-        return 255.0;
-    else if constexpr (std::is_same_v<T, std::uint16_t>)
-        return 65535.0;
-    else
-        return 1.0;
-}
-
+/// Full scale of a component as the host holds it.
 template <class T>
 constexpr double host_scale()
 {
@@ -101,12 +87,13 @@ struct ChannelMap {
     int red = 0, green = 0, blue = 0, alpha = -1;
 };
 
-ChannelMap channel_map(const OIIO::ImageSpec& spec)
+/// Three or more channels are RGB; one or two are grey (R = G = B), taken
+/// from whichever channel is not alpha.
+ChannelMap channel_map(const FilePicture& picture)
 {
-    const int n = spec.nchannels;
     ChannelMap map;
-    map.alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel : (n == 2 ? 1 : n >= 4 ? 3 : -1);
-    if (n >= 3) {
+    map.alpha = picture.alpha_channel;
+    if (picture.channels >= 3) {
         map.red = 0;
         map.green = 1;
         map.blue = 2;
@@ -117,12 +104,13 @@ ChannelMap channel_map(const OIIO::ImageSpec& spec)
     return map;
 }
 
-/// Fills `world` (host type H) from interleaved file components of type F.
+/// Fills `world` (host type H) from interleaved file components of type F
+/// whose full scale is `from`.
 template <class H, class F>
-void fill_world(host::World& world, const std::vector<F>& data, int nchannels, const ChannelMap& map)
+void fill_world(host::World& world, const std::vector<F>& data, int nchannels, double from, const ChannelMap& map)
 {
     using Pixel = typename HostPixelOf<H>::type;
-    const double from = file_scale<F>(), to = host_scale<H>();
+    const double to = host_scale<H>();
     for (A_long y = 0; y < world.height(); ++y) {
         const F* src = data.data() + std::size_t(y) * std::size_t(world.width()) * std::size_t(nchannels);
         for (A_long x = 0; x < world.width(); ++x, src += nchannels) {
@@ -136,62 +124,31 @@ void fill_world(host::World& world, const std::vector<F>& data, int nchannels, c
 }
 
 template <class F>
-host::World read_as(OIIO::ImageInput& in, const std::string& path, Depth depth, TypeDesc type)
+host::World to_world(const FilePicture& picture, const std::vector<F>& data, Depth depth)
 {
-    const OIIO::ImageSpec& spec = in.spec();
-    std::vector<F> data(std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels));
-    if (!in.read_image(0, 0, 0, spec.nchannels, type, data.data()))
-        throw ToolError("cannot read '" + path + "': " + one_line(in.geterror()));
-    host::World world(depth, spec.width, spec.height);
-    const ChannelMap map = channel_map(spec);
+    host::World world(depth, picture.width, picture.height);
+    const ChannelMap map = channel_map(picture);
     switch (depth) {
     case Depth::u8:
-        fill_world<std::uint8_t>(world, data, spec.nchannels, map);
+        fill_world<std::uint8_t>(world, data, picture.channels, picture.full_scale, map);
         break;
     case Depth::u16:
-        fill_world<std::uint16_t>(world, data, spec.nchannels, map);
+        fill_world<std::uint16_t>(world, data, picture.channels, picture.full_scale, map);
         break;
     case Depth::f32:
-        fill_world<float>(world, data, spec.nchannels, map);
+        fill_world<float>(world, data, picture.channels, picture.full_scale, map);
         break;
     }
     return world;
 }
 
-Depth depth_of(TypeDesc format)
-{
-    switch (format.basetype) {
-    case TypeDesc::UINT8:
-    case TypeDesc::INT8:
-        return Depth::u8;
-    case TypeDesc::HALF:
-    case TypeDesc::FLOAT:
-    case TypeDesc::DOUBLE:
-        return Depth::f32;
-    default:
-        return Depth::u16;
-    }
-}
-
-TypeDesc type_of(Depth depth)
-{
-    switch (depth) {
-    case Depth::u8:
-        return TypeDesc::UINT8;
-    case Depth::u16:
-        return TypeDesc::UINT16;
-    case Depth::f32:
-        break;
-    }
-    return TypeDesc::FLOAT;
-}
-
-/// Interleaved file components of type F from `world` (host type H).
+/// Interleaved file components of type F and full scale `to` from `world`
+/// (host type H).
 template <class F, class H>
-std::vector<F> pack_world(const host::World& world, int channels)
+std::vector<F> pack_world(const host::World& world, int channels, double to)
 {
     using Pixel = typename HostPixelOf<H>::type;
-    const double from = host_scale<H>(), to = file_scale<F>();
+    const double from = host_scale<H>();
     std::vector<F> data(std::size_t(world.width()) * std::size_t(world.height()) * std::size_t(channels));
     F* dst = data.data();
     for (A_long y = 0; y < world.height(); ++y)
@@ -207,18 +164,70 @@ std::vector<F> pack_world(const host::World& world, int channels)
 }
 
 template <class F>
-std::vector<F> pack_for_file(const host::World& world, int channels)
+std::vector<F> pack_for_file(const host::World& world, int channels, double to)
 {
     switch (world.depth()) {
     case Depth::u8:
-        return pack_world<F, std::uint8_t>(world, channels);
+        return pack_world<F, std::uint8_t>(world, channels, to);
     case Depth::u16:
-        return pack_world<F, std::uint16_t>(world, channels);
+        return pack_world<F, std::uint16_t>(world, channels, to);
     case Depth::f32:
         break;
     }
-    return pack_world<F, float>(world, channels);
+    return pack_world<F, float>(world, channels, to);
 }
+
+FilePicture to_picture(const host::World& world, const OutputLayout& layout)
+{
+    FilePicture picture;
+    picture.width = world.width();
+    picture.height = world.height();
+    picture.channels = layout.channels;
+    picture.alpha_channel = layout.channels == 4 ? 3 : -1;
+    picture.depth = layout.depth;
+    picture.full_scale = layout.full_scale;
+    picture.format = layout.format;
+    switch (layout.depth) {
+    case Depth::u8:
+        picture.u8 = pack_for_file<std::uint8_t>(world, layout.channels, layout.full_scale);
+        break;
+    case Depth::u16:
+        picture.u16 = pack_for_file<std::uint16_t>(world, layout.channels, layout.full_scale);
+        break;
+    case Depth::f32:
+        picture.f32 = pack_for_file<float>(world, layout.channels, layout.full_scale);
+        break;
+    }
+    return picture;
+}
+
+// ---- formats ----------------------------------------------------------------
+
+std::string lower_extension(const std::string& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+/// The built-in codec for `path`: PAM always (OpenImageIO has no PAM), TIFF
+/// only where OpenImageIO is missing, since it reads what ours does not.
+std::string builtin_format(const std::string& path)
+{
+    const std::string ext = lower_extension(path);
+    if (ext == ".pam")
+        return "pam";
+#if !RUVIVEDU_TOOL_WITH_OIIO
+    if (ext == ".tif" || ext == ".tiff")
+        return "tiff";
+#endif
+    return {};
+}
+
+#if !RUVIVEDU_TOOL_WITH_OIIO
+constexpr char kBuiltinFormats[] = "this build reads and writes PAM (.pam) and uncompressed TIFF (.tif, .tiff) only";
+#endif
 
 // ---- interrupt cleanup ------------------------------------------------------
 
@@ -229,8 +238,13 @@ volatile std::sig_atomic_t g_pending = 0;
 
 extern "C" void remove_pending_temp(int sig)
 {
-    if (g_pending)
+    if (g_pending) {
+#if defined(_WIN32)
+        ::_unlink(g_pending_temp);
+#else
         ::unlink(g_pending_temp);
+#endif
+    }
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -250,6 +264,15 @@ public:
     PendingTemp& operator=(const PendingTemp&) = delete;
 };
 
+int process_id()
+{
+#if defined(_WIN32)
+    return ::_getpid();
+#else
+    return int(::getpid());
+#endif
+}
+
 } // namespace
 
 std::uint16_t file16_to_host16(std::uint16_t v)
@@ -264,62 +287,65 @@ std::uint16_t host16_to_file16(std::uint16_t c)
 
 host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info)
 {
-    // Keep stored values as they are: without this hint OpenImageIO would
-    // premultiply PNG and TIFF colour by alpha on reading.
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
-    if (!in)
-        throw ToolError("cannot read '" + path + "': " + one_line(OIIO::geterror()));
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.deep)
-        throw ToolError("cannot read '" + path + "': deep images are not supported");
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1)
-        throw ToolError("cannot read '" + path + "': not a flat two-dimensional picture");
+    const std::string builtin = builtin_format(path);
+    FilePicture picture;
+    if (builtin == "pam")
+        picture = read_pam(path);
+    else if (builtin == "tiff")
+        picture = read_tiff(path);
+    else {
+#if RUVIVEDU_TOOL_WITH_OIIO
+        picture = read_picture_oiio(path);
+#else
+        throw ToolError("cannot read '" + path + "': " + kBuiltinFormats);
+#endif
+    }
 
     FileInfo found;
-    found.width = spec.width;
-    found.height = spec.height;
-    found.channels = spec.nchannels;
-    found.has_alpha = channel_map(spec).alpha >= 0;
-    found.depth = depth_of(spec.format);
-    found.format = in->format_name();
+    found.width = picture.width;
+    found.height = picture.height;
+    found.channels = picture.channels;
+    found.has_alpha = picture.alpha_channel >= 0;
+    found.depth = picture.depth;
+    found.format = picture.format;
     if (info)
         *info = found;
 
     const Depth target = depth.value_or(found.depth);
-    host::World world = [&] {
-        switch (found.depth) {
-        case Depth::u8:
-            return read_as<std::uint8_t>(*in, path, target, TypeDesc::UINT8);
-        case Depth::u16:
-            return read_as<std::uint16_t>(*in, path, target, TypeDesc::UINT16);
-        case Depth::f32:
-            break;
-        }
-        return read_as<float>(*in, path, target, TypeDesc::FLOAT);
-    }();
-    in->close();
-    return world;
+    switch (picture.depth) {
+    case Depth::u8:
+        return to_world(picture, picture.u8, target);
+    case Depth::u16:
+        return to_world(picture, picture.u16, target);
+    case Depth::f32:
+        break;
+    }
+    return to_world(picture, picture.f32, target);
 }
 
 OutputLayout output_layout(const std::string& path, Depth render_depth)
 {
-    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
-    if (!out)
-        throw ToolError("cannot write '" + path + "': " + one_line(OIIO::geterror()));
+    const std::string builtin = builtin_format(path);
     OutputLayout layout;
-    layout.format = out->format_name();
-    layout.depth = render_depth;
-    layout.channels = out->supports("alpha") ? 4 : 3;
-    if (layout.format == "png" && render_depth == Depth::f32)
-        layout.depth = Depth::u16; // PNG holds no float; 16 bits is the closest
-    else if (layout.format == "jpeg") {
-        layout.depth = Depth::u8;
-        layout.channels = 3;
-    } else if (layout.format == "openexr")
-        layout.depth = Depth::f32; // float holds 8- and 16-bit values exactly; half would not
-    return layout;
+    layout.format = builtin;
+    layout.channels = 4;
+    if (builtin == "pam") {
+        // PAM holds no float; 16 bits is the closest. Its MAXVAL is free, so
+        // 16-bit files carry the host's own 0..32768 values unchanged.
+        layout.depth = render_depth == Depth::u8 ? Depth::u8 : Depth::u16;
+        layout.full_scale = layout.depth == Depth::u8 ? 255.0 : 32768.0;
+        return layout;
+    }
+    if (builtin == "tiff") {
+        layout.depth = render_depth;
+        layout.full_scale = render_depth == Depth::u8 ? 255.0 : render_depth == Depth::u16 ? 65535.0 : 1.0;
+        return layout;
+    }
+#if RUVIVEDU_TOOL_WITH_OIIO
+    return output_layout_oiio(path, render_depth);
+#else
+    throw ToolError("cannot write '" + path + "': " + kBuiltinFormats);
+#endif
 }
 
 std::string temporary_path_for(const std::string& path)
@@ -327,7 +353,7 @@ std::string temporary_path_for(const std::string& path)
     namespace fs = std::filesystem;
     static std::atomic<unsigned> counter{0};
     const fs::path target(path);
-    const std::string name = "." + target.stem().string() + ".ruvivedu-" + std::to_string(::getpid()) + "-" +
+    const std::string name = "." + target.stem().string() + ".ruvivedu-" + std::to_string(process_id()) + "-" +
                              std::to_string(counter++) + target.extension().string();
     return (target.parent_path() / name).string();
 }
@@ -340,45 +366,32 @@ void write_image(const std::string& path, const host::World& world)
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
         throw ToolError("cannot write '" + path + "': folder '" + folder.string() + "' does not exist");
     const std::string temp = temporary_path_for(path);
-    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(temp);
-    if (!out)
-        throw ToolError("cannot write '" + path + "': " + one_line(OIIO::geterror()));
-
-    OIIO::ImageSpec spec(world.width(), world.height(), layout.channels, type_of(layout.depth));
-    if (layout.channels == 4) {
-        spec.alpha_channel = 3;
-        // The values are straight (unassociated) alpha; tell the writer so it
-        // neither divides colour by alpha nor marks the file premultiplied.
-        spec.attribute("oiio:UnassociatedAlpha", 1);
-    }
+    const FilePicture picture = to_picture(world, layout);
 
     PendingTemp pending(temp);
     auto fail = [&](std::string reason) {
-        out.reset();
         std::error_code ignored;
         std::filesystem::remove(temp, ignored);
         // The writer's messages name the temporary file; the user knows the target.
         for (std::size_t at; (at = reason.find(temp)) != std::string::npos;)
             reason.replace(at, temp.size(), path);
-        return ToolError("cannot write '" + path + "': " + one_line(reason));
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+            reason.pop_back();
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        return ToolError("cannot write '" + path + "': " + (reason.empty() ? "unknown error" : reason));
     };
-    if (!out->open(temp, spec))
-        throw fail(out->geterror());
-    bool written = false;
-    switch (layout.depth) {
-    case Depth::u8:
-        written = out->write_image(TypeDesc::UINT8, pack_for_file<std::uint8_t>(world, layout.channels).data());
-        break;
-    case Depth::u16:
-        written = out->write_image(TypeDesc::UINT16, pack_for_file<std::uint16_t>(world, layout.channels).data());
-        break;
-    case Depth::f32:
-        written = out->write_image(TypeDesc::FLOAT, pack_for_file<float>(world, layout.channels).data());
-        break;
+    std::string reason;
+    if (layout.format == "pam")
+        reason = write_pam(temp, picture);
+    else if (layout.format == "tiff" && !builtin_format(path).empty())
+        reason = write_tiff(temp, picture);
+    else {
+#if RUVIVEDU_TOOL_WITH_OIIO
+        reason = write_picture_oiio(temp, picture);
+#endif
     }
-    if (!written || !out->close())
-        throw fail(out->geterror());
-    out.reset();
+    if (!reason.empty())
+        throw fail(reason);
 
     std::filesystem::rename(temp, path, ec);
     if (ec)
@@ -387,8 +400,11 @@ void write_image(const std::string& path, const host::World& world)
 
 void install_interrupt_cleanup()
 {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : {SIGINT, SIGTERM})
         std::signal(sig, remove_pending_temp);
+#if defined(SIGHUP)
+    std::signal(SIGHUP, remove_pending_temp);
+#endif
 }
 
 } // namespace ruvivedu::tool

@@ -1,6 +1,7 @@
-// Picture files as host pixel worlds: reading through OpenImageIO into packed
-// ARGB worlds, the value mapping between file and host components, and
-// writing with no partial file ever left at the target.
+// Picture files as host pixel worlds: reading into packed ARGB worlds (through
+// OpenImageIO where the build has it, and the built-in PAM and TIFF codecs),
+// the value mapping between file and host components, and writing with no
+// partial file ever left at the target.
 #pragma once
 
 #include "pixel_world.h"
@@ -22,7 +23,7 @@ struct FileInfo {
     /// The depth the file's components map to: 8-bit files 8, 16-bit files 16,
     /// floating-point files float (other integer widths: 16).
     Depth depth = Depth::u8;
-    std::string format; ///< OpenImageIO's format name ("png", "tiff", "openexr", "jpeg", ...)
+    std::string format; ///< the format's name ("png", "tiff", "openexr", "jpeg", "pam", ...)
 };
 
 /// How a world of some render depth lands in a file of a given format.
@@ -30,6 +31,10 @@ struct OutputLayout {
     std::string format;
     Depth depth = Depth::u8; ///< the component type written
     int channels = 4;        ///< 4 (RGBA) where the format holds alpha, else 3 (RGB)
+    /// The file value of a full host component: 255 (8-bit), 65535 (16-bit
+    /// files in general), 32768 (16-bit PAM, which stores host values as
+    /// they are), 1.0 (float).
+    double full_scale = 255.0;
 };
 
 /// Reads the first subimage of `path` into a packed ARGB world of `depth`
@@ -41,9 +46,11 @@ host::World read_image(const std::string& path, std::optional<Depth> depth, File
 
 /// The layout write_image uses for `path` (its extension picks the format):
 /// PNG 8 or 16 bits (float renders are written as 16 bits), TIFF 8, 16 or
-/// float, OpenEXR always float, JPEG always 8 bits and RGB. Other formats get
-/// the render depth and alpha where OpenImageIO says they support it. Throws
-/// ToolError for an extension no writer knows.
+/// float, OpenEXR always float, JPEG always 8 bits and RGB, PAM 8 or 16 bits
+/// (float renders as 16 bits). Other formats get the render depth and alpha
+/// where OpenImageIO says they support it. A build without OpenImageIO
+/// writes PAM and TIFF only. Throws ToolError for an extension no writer
+/// knows.
 OutputLayout output_layout(const std::string& path, Depth render_depth);
 
 /// Writes `world` to `path` in output_layout(path, world.depth()). The bytes

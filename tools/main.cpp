@@ -13,7 +13,12 @@
 #include <optional>
 #include <string>
 
+#if defined(_WIN32)
+#include <cstdio>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -48,14 +53,34 @@ RenderOptions to_options(RenderOptions options, const RenderText& text)
     return options;
 }
 
+#if RUVIVEDU_TOOL_WITH_OIIO
+constexpr char kFilesHelp[] =
+    "Files: PNG 8/16-bit (float renders are written as 16-bit), TIFF 8/16-bit and float, OpenEXR float,\n"
+    "JPEG 8-bit RGB, PAM 8/16-bit; other formats as OpenImageIO writes them. Alpha is straight "
+    "(unpremultiplied).\n";
+#else
+constexpr char kFilesHelp[] =
+    "Files: PAM 8/16-bit (float renders are written as 16-bit), uncompressed TIFF 8/16-bit and float.\n"
+    "Alpha is straight (unpremultiplied).\n";
+#endif
+
+/// Progress bars only go to a terminal; a file or pipe gets the summary alone.
+bool stderr_is_terminal()
+{
+#if defined(_WIN32)
+    return ::_isatty(::_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) == 1;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"ruvivedu: renders pictures through the k's Ruvivedu halftone plug-in, as its host would"};
     app.require_subcommand(1);
-    app.footer("Files: PNG 8/16-bit (float renders are written as 16-bit), TIFF 8/16-bit and float, OpenEXR float,\n"
-               "JPEG 8-bit RGB; other formats as OpenImageIO writes them. Alpha is straight (unpremultiplied).\n"
+    app.footer(std::string(kFilesHelp) +
                "Exit status: 0 done, 1 a file, the plug-in module or a render failed, 2 bad command line.");
 
     RenderOptions options;
@@ -108,7 +133,7 @@ int main(int argc, char** argv)
     try {
         if (render->parsed()) {
             install_interrupt_cleanup();
-            run_render(to_options(options, text), std::cerr, ::isatty(STDERR_FILENO) == 1);
+            run_render(to_options(options, text), std::cerr, stderr_is_terminal());
         } else if (info->parsed()) {
             const PluginInfo report = collect_plugin_info(find_plugin_module(info_plugin, executable_dir()));
             std::cout << (json ? format_info_json(report) : format_info_text(report));

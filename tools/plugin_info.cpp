@@ -10,6 +10,13 @@
 #include <sstream>
 #include <utility>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace ruvivedu::tool {
 
 namespace {
@@ -322,11 +329,13 @@ std::uint32_t read_u32(const std::vector<unsigned char>& bytes, std::size_t at)
            std::uint32_t(bytes[at + 3]) << 24;
 }
 
+#if !defined(_WIN32)
 std::string pipl_path_for(const std::string& module_path)
 {
     std::filesystem::path path(module_path);
     return (path.parent_path() / (path.stem().string() + ".pipl")).string();
 }
+#endif
 
 } // namespace
 
@@ -359,20 +368,15 @@ std::string four_char_text(std::uint32_t code)
     return text;
 }
 
-PiplInfo read_pipl(const std::string& path)
-{
-    PiplInfo pipl;
-    pipl.path = path;
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return pipl;
-    pipl.found = true;
-    pipl.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+namespace {
 
+/// Walks the property list of `pipl.bytes` into pipl's fields.
+void parse_pipl(PiplInfo& pipl)
+{
     const std::vector<unsigned char>& b = pipl.bytes;
     if (b.size() < 10) {
         pipl.problem = "shorter than the 10-byte header";
-        return pipl;
+        return;
     }
     pipl.version = std::int16_t(b[0] | b[1] << 8);
     pipl.count = std::int32_t(read_u32(b, 6));
@@ -380,7 +384,7 @@ PiplInfo read_pipl(const std::string& path)
     for (std::int32_t i = 0; i < pipl.count; ++i) {
         if (at + 16 > b.size()) {
             pipl.problem = "property " + std::to_string(i + 1) + " runs past the end";
-            return pipl;
+            return;
         }
         PiplProperty property;
         property.vendor = four_char_text(read_u32(b, at));
@@ -390,7 +394,7 @@ PiplInfo read_pipl(const std::string& path)
         at += 16;
         if (property.length < 0 || std::size_t(property.length) > b.size() - at) {
             pipl.problem = "property " + std::to_string(i + 1) + " ('" + property.key + "') runs past the end";
-            return pipl;
+            return;
         }
         property.data.assign(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at) + property.length);
         // Each property's data is padded with zeros to a multiple of four.
@@ -399,6 +403,50 @@ PiplInfo read_pipl(const std::string& path)
     }
     if (at != b.size())
         pipl.problem = std::to_string(b.size() - std::min(at, b.size())) + " bytes follow the last property";
+}
+
+#if defined(_WIN32)
+/// The PiPL as the host finds it in a Windows module: the resource of type
+/// "PIPL", id 16000, U.S. English. The module is mapped as data only, so
+/// none of its code runs.
+PiplInfo read_pipl_resource(const std::string& module_path)
+{
+    PiplInfo pipl;
+    pipl.path = module_path + " (resource PIPL 16000, language 1033)";
+    const int length = MultiByteToWideChar(CP_UTF8, 0, module_path.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return pipl;
+    std::wstring wide(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, module_path.c_str(), -1, wide.data(), length);
+    HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module)
+        return pipl;
+    HRSRC resource = FindResourceExW(module, L"PIPL", MAKEINTRESOURCEW(16000), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    if (data) {
+        const unsigned char* bytes = static_cast<const unsigned char*>(data);
+        pipl.found = true;
+        pipl.bytes.assign(bytes, bytes + SizeofResource(module, resource));
+        parse_pipl(pipl);
+    }
+    FreeLibrary(module);
+    return pipl;
+}
+#endif
+
+} // namespace
+
+PiplInfo read_pipl(const std::string& path)
+{
+    PiplInfo pipl;
+    pipl.path = path;
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return pipl;
+    pipl.found = true;
+    pipl.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    parse_pipl(pipl);
     return pipl;
 }
 
@@ -423,7 +471,11 @@ PluginInfo collect_plugin_info(const std::string& module_path)
     info.params_setup_result = host.params_setup();
     info.num_params = host.out_data().num_params;
     info.params.assign(host.declared_params().begin(), host.declared_params().end());
+#if defined(_WIN32)
+    info.pipl = read_pipl_resource(module_path);
+#else
     info.pipl = read_pipl(pipl_path_for(module_path));
+#endif
     return info;
 }
 
@@ -477,7 +529,11 @@ std::string format_info_text(const PluginInfo& info)
 
     out << "\nPiPL (" << info.pipl.path << ")\n";
     if (!info.pipl.found) {
+#if defined(_WIN32)
+        out << "  not found: the module has no PIPL resource 16000 in U.S. English\n";
+#else
         out << "  not found: no PiPL bytes beside the module\n";
+#endif
     } else {
         out << "  " << info.pipl.bytes.size() << " bytes, version " << info.pipl.version << ", " << info.pipl.count
             << " properties\n";

@@ -20,7 +20,8 @@ struct PiplProperty {
     std::vector<unsigned char> data;
 };
 
-/// The PiPL bytes kept beside the module, and their property list.
+/// The PiPL bytes kept beside the module (in it, on Windows), and their
+/// property list.
 struct PiplInfo {
     std::string path;
     bool found = false;
@@ -50,7 +51,8 @@ struct PluginInfo {
 };
 
 /// Loads the module and asks it what a host asks: registration, ABOUT,
-/// GLOBAL_SETUP, PARAMS_SETUP; reads the PiPL bytes beside it. Throws
+/// GLOBAL_SETUP, PARAMS_SETUP; reads the PiPL bytes beside it (on Windows,
+/// the module's own PIPL resource, as the host finds it). Throws
 /// ToolError when the module does not load.
 PluginInfo collect_plugin_info(const std::string& module_path);
 

@@ -1,0 +1,65 @@
+// Picture files the tool reads and writes by itself, with no image library:
+// Netpbm PAM (8 and 16 bits) and uncompressed TIFF (8, 16 bits and float).
+// A build without OpenImageIO (the Windows build) has only these; with it
+// they serve the formats OpenImageIO lacks (PAM).
+#pragma once
+
+#include "pixel_world.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ruvivedu::tool {
+
+using host::Depth;
+
+/// Pixels as a file holds them: interleaved components of one type, rows
+/// top to bottom, no padding.
+struct FilePicture {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    /// The channel that holds alpha, or -1.
+    int alpha_channel = -1;
+    /// Component type: u8, u16 or f32 (only the matching vector is filled).
+    Depth depth = Depth::u8;
+    /// The component value that means full intensity: 255 or 65535 for most
+    /// integer files, a PAM's MAXVAL, 1.0 for float.
+    double full_scale = 255.0;
+    std::vector<std::uint8_t> u8;
+    std::vector<std::uint16_t> u16;
+    std::vector<float> f32;
+    std::string format; ///< "pam", "tiff"
+
+    std::size_t component_count() const
+    {
+        return std::size_t(width) * std::size_t(height) * std::size_t(channels);
+    }
+};
+
+/// The largest picture the codecs accept: a header announcing more is
+/// refused before anything is allocated.
+constexpr long long kMaxPictureDimension = 1 << 20;
+constexpr long long kMaxPictureComponents = 1LL << 31;
+
+/// Reads a PAM file (P7; 1 to 4 channels: GRAYSCALE, GRAYSCALE_ALPHA, RGB,
+/// RGB_ALPHA; any MAXVAL up to 65535). Throws ToolError("cannot read ...").
+FilePicture read_pam(const std::string& path);
+
+/// Writes `picture` (u8 or u16; full_scale is written as MAXVAL) as a PAM
+/// file. Returns the reason on failure, empty on success.
+std::string write_pam(const std::string& path, const FilePicture& picture);
+
+/// Reads a baseline uncompressed TIFF in either byte order: strips,
+/// contiguous samples, grey or RGB with optional extra (alpha) samples,
+/// 8- or 16-bit unsigned or 32-bit float components. Compressed, tiled and
+/// planar files are refused with a reason. Throws ToolError("cannot read ...").
+FilePicture read_tiff(const std::string& path);
+
+/// Writes `picture` as a little-endian uncompressed TIFF in one strip; a
+/// fourth channel is marked as unassociated alpha. Returns the reason on
+/// failure, empty on success.
+std::string write_tiff(const std::string& path, const FilePicture& picture);
+
+} // namespace ruvivedu::tool
