@@ -5,6 +5,7 @@
 #include "effect_identity.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -133,5 +134,29 @@ inline std::vector<std::uint8_t> build_pipl(PiPLPlatform platform)
     out.insert(out.end(), props.bytes().begin(), props.bytes().end());
     return out;
 }
+
+/// The Rez source of the macOS resource: `bytes` as a raw `data` statement
+/// of type 'PiPL', id 16000, in hex strings (no SDK templates needed).
+inline std::string rez_source(const std::vector<std::uint8_t>& bytes)
+{
+    // Rez takes raw resource data as hex strings; 16 bytes a line.
+    std::string text = "// Generated from the effect's identity table; do not edit.\n"
+                       "// PiPL for the macOS bundle, big-endian, one code property per architecture.\n"
+                       "data 'PiPL' (16000) {\n";
+    char buf[4];
+    for (std::size_t i = 0; i < bytes.size(); i += 16) {
+        text += "\t$\"";
+        for (std::size_t j = i; j < bytes.size() && j < i + 16; ++j) {
+            std::snprintf(buf, sizeof buf, "%02X", bytes[j]);
+            text += buf;
+            if (j + 1 < bytes.size() && j + 1 < i + 16)
+                text += ' ';
+        }
+        text += "\"\n";
+    }
+    text += "};\n";
+    return text;
+}
+
 
 } // namespace ruvivedu

@@ -21,33 +21,12 @@ bool write_file(const std::string& path, const std::string& contents)
     return true;
 }
 
-std::string rez_source(const std::vector<std::uint8_t>& bytes)
-{
-    // Rez takes raw resource data as hex strings; 16 bytes a line.
-    std::string text = "// Generated from the effect's identity table; do not edit.\n"
-                       "// PiPL for the macOS bundle, big-endian, one code property per architecture.\n"
-                       "data 'PiPL' (16000) {\n";
-    char buf[4];
-    for (std::size_t i = 0; i < bytes.size(); i += 16) {
-        text += "\t$\"";
-        for (std::size_t j = i; j < bytes.size() && j < i + 16; ++j) {
-            std::snprintf(buf, sizeof buf, "%02X", bytes[j]);
-            text += buf;
-            if (j + 1 < bytes.size() && j + 1 < i + 16)
-                text += ' ';
-        }
-        text += "\"\n";
-    }
-    text += "};\n";
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::cerr << "usage: pipl_gen OUT.pipl OUT.rc OUT.r\n";
+    if (argc != 4 && argc != 5) {
+        std::cerr << "usage: pipl_gen OUT.pipl OUT.rc OUT.r [OUT-macos.pipl]\n";
         return 2;
     }
     const std::vector<std::uint8_t> windows = ruvivedu::build_pipl(ruvivedu::PiPLPlatform::windows_x64);
@@ -61,7 +40,9 @@ int main(int argc, char** argv)
     const std::string rc = "// Generated from the effect's identity table; do not edit.\n"
                            "LANGUAGE 0x09, 0x01\n"
                            "16000 PIPL \"" + pipl_name + "\"\n";
-    const bool ok = write_file(argv[1], std::string(windows.begin(), windows.end())) && write_file(argv[2], rc) &&
-                    write_file(argv[3], rez_source(mac));
+    bool ok = write_file(argv[1], std::string(windows.begin(), windows.end())) && write_file(argv[2], rc) &&
+              write_file(argv[3], ruvivedu::rez_source(mac));
+    if (ok && argc == 5)
+        ok = write_file(argv[4], std::string(mac.begin(), mac.end()));
     return ok ? 0 : 1;
 }
