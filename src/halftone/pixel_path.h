@@ -1,0 +1,40 @@
+// The instruction set the pixel stages run on: picked once from the processor,
+// or forced (tests compare every path against the portable one).
+#pragma once
+
+/// Every path computes the same IEEE single-precision operations in the same
+/// order, so all of them give the same bits; they differ only in how many
+/// pixels one instruction carries.
+enum class PixelPath {
+    scalar = 0,  ///< portable C++, one pixel at a time; every processor
+    sse2 = 1,    ///< 4-wide conversions (x86-64 always has SSE2); dots stay scalar
+    avx2 = 2,    ///< additionally 8-wide dot rendering with gathers
+};
+
+/// The widest path this processor and operating system can run.
+PixelPath best_pixel_path();
+
+/// The path the stages use now: best_pixel_path(), unless the environment
+/// variable RUVIVEDU_PIXEL_PATH (scalar, sse2 or avx2) or set_pixel_path()
+/// asked for a narrower one.
+PixelPath pixel_path();
+
+/// Forces a path for the stages that run after it (tests and benchmarks call
+/// this between renders, never during one). A path wider than the processor
+/// runs is lowered to best_pixel_path(). Returns the path now in force.
+PixelPath set_pixel_path(PixelPath path);
+
+/// Marks a function whose body uses AVX2 intrinsics; it may only be called
+/// after pixel_path() said avx2. MSVC compiles the intrinsics without it.
+#if defined(__GNUC__) || defined(__clang__)
+#define RUVIVEDU_TARGET_AVX2 __attribute__((target("avx2")))
+#else
+#define RUVIVEDU_TARGET_AVX2
+#endif
+
+/// Defined where SSE2 and the AVX2 intrinsics headers exist (x86-64).
+#if defined(__x86_64__) || defined(_M_X64)
+#define RUVIVEDU_X86_64 1
+#else
+#define RUVIVEDU_X86_64 0
+#endif

@@ -1,0 +1,169 @@
+// The instruction-set paths of the pixel stages: every path this processor
+// runs renders every depth, shape, sampling and Alpha setting to the same bytes
+// as the portable path, on layers and geometries chosen so that the wide code's
+// row tails, edge clamps, skipped candidates and odd values are all reached.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "halftone/pixel_path.h"
+#include "host_world.h"
+#include "pipeline/frame_render.h"
+
+namespace {
+
+using test_world::HostWorld;
+
+// Restores the path in force when a test ends, whatever it forced.
+class PathGuard {
+public:
+    PathGuard() : saved_(pixel_path()) {}
+    ~PathGuard() { set_pixel_path(saved_); }
+    PathGuard(const PathGuard&) = delete;
+    PathGuard& operator=(const PathGuard&) = delete;
+
+private:
+    PixelPath saved_;
+};
+
+struct Geometry {
+    int32_t in_width, in_height;
+    int32_t out_width, out_height;  // may exceed the input: uncovered pixels
+    float dot_size;
+    float rotation;
+    float offset_x, offset_y;
+};
+
+// Widths that are not multiples of 4 or 8, DotSize 1 (every pixel between
+// lattice points), fractional and large dots, rotations on and off the axes,
+// an output world larger than the layer.
+const Geometry geometries[] = {
+    {83, 61, 83, 61, 11.5f, 30.0f, 40.25f, 29.5f},
+    {37, 29, 45, 33, 1.0f, 45.0f, 18.5f, 14.5f},
+    {64, 40, 64, 40, 7.0f, 0.0f, 32.0f, 20.0f},
+    {53, 47, 53, 47, 23.3f, -117.5f, -5.0f, 60.0f},
+    {29, 19, 31, 21, 3.5f, 90.0f, 14.0f, 9.0f},
+};
+
+std::string describe(int depth, const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
+{
+    std::ostringstream s;
+    s << "depth " << depth << ", layer " << g.in_width << "x" << g.in_height << " -> " << g.out_width << "x"
+      << g.out_height << ", DotSize " << g.dot_size << ", rotation " << g.rotation << ", shape " << shape
+      << ", sampling " << sampling << (alpha ? ", Alpha on" : ", Alpha off");
+    return s.str();
+}
+
+// Float layers also carry what no 8- or 16-bit layer can: brighter than
+// white, negative, infinite and NaN components, so the wide code's NaN and
+// range handling is compared too.
+template <typename T>
+void add_odd_values(HostWorld<T>& w)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        for (int32_t y = 0; y < w.height; y += 7) {
+            for (int32_t x = (y * 3) % 5; x < w.width; x += 11) {
+                const int kind = (x + y) % 5;
+                if (kind == 0)
+                    w.set(x, y, 1.0f, 2.5f, 3.0f, 1.5f);
+                else if (kind == 1)
+                    w.set(x, y, 1.0f, -0.75f, -1.0f, -0.25f);
+                else if (kind == 2)
+                    w.set(x, y, 0.5f, nan, 0.5f, 0.5f);
+                else if (kind == 3)
+                    w.set(x, y, inf, 0.25f, 0.25f, 0.25f);
+                else
+                    w.set(x, y, 1.5f, 0.0f, 0.0f, 0.0f);
+            }
+        }
+    } else {
+        // Alpha above full scale, up to the type's storage limit.
+        for (int32_t x = 0; x < w.width; x += 9)
+            w.put(x, w.height - 1, 0, std::numeric_limits<T>::max());
+    }
+}
+
+template <typename T>
+std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
+{
+    // Padding of one pixel plus the world's own guards: rows start off any
+    // 16-byte boundary.
+    HostWorld<T> in(g.in_width, g.in_height, 1), out(g.out_width, g.out_height, 2);
+    test_world::paint_test_layer(in);
+    add_odd_values(in);
+    HalfTone_Params c = test_world::make_context(in, out);
+    c.dot_size = g.dot_size;
+    c.rotation = g.rotation;
+    c.offset_x = g.offset_x;
+    c.offset_y = g.offset_y;
+    c.shape = shape;
+    c.sampling = sampling;
+    c.alpha = alpha;
+    render_frame<T>(&c);
+    EXPECT_TRUE(out.guards_intact());
+    return out.pixels();
+}
+
+template <typename T>
+void expect_every_path_matches_portable(int depth)
+{
+    PathGuard guard;
+    for (const Geometry& g : geometries) {
+        for (int32_t shape = 1; shape <= 3; ++shape) {
+            for (int32_t sampling = 1; sampling <= 2; ++sampling) {
+                for (bool alpha : {false, true}) {
+                    SCOPED_TRACE(describe(depth, g, shape, sampling, alpha));
+                    set_pixel_path(PixelPath::scalar);
+                    const std::vector<unsigned char> portable = render<T>(g, shape, sampling, alpha);
+                    for (PixelPath path : {PixelPath::sse2, PixelPath::avx2}) {
+                        if (set_pixel_path(path) != path)
+                            continue;  // this processor cannot run it
+                        EXPECT_EQ(render<T>(g, shape, sampling, alpha), portable)
+                            << "path " << static_cast<int>(path) << " differs from the portable one";
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(PixelPaths, EightBitRendersMatchThePortablePath)
+{
+    expect_every_path_matches_portable<unsigned char>(0);
+}
+
+TEST(PixelPaths, SixteenBitRendersMatchThePortablePath)
+{
+    expect_every_path_matches_portable<unsigned short>(1);
+}
+
+TEST(PixelPaths, FloatRendersMatchThePortablePath)
+{
+    expect_every_path_matches_portable<float>(2);
+}
+
+TEST(PixelPaths, ForcingAPathTheProcessorLacksKeepsTheBestOne)
+{
+    PathGuard guard;
+    const PixelPath best = best_pixel_path();
+    EXPECT_EQ(set_pixel_path(PixelPath::avx2), best);
+    EXPECT_EQ(pixel_path(), best);
+    EXPECT_EQ(set_pixel_path(PixelPath::scalar), PixelPath::scalar);
+    EXPECT_EQ(pixel_path(), PixelPath::scalar);
+}
+
+#if RUVIVEDU_X86_64
+TEST(PixelPaths, EveryX86ProcessorHasTheSse2Path)
+{
+    EXPECT_NE(best_pixel_path(), PixelPath::scalar);
+}
+#endif
+
+}  // namespace
