@@ -1,4 +1,8 @@
 // Conversion row jobs between host ARGB worlds and the pipeline's float images.
+//
+// On x86-64 four pixels go through SSE2 at a time: the same products, sums and
+// truncations as the per-pixel code, lane by lane, so both give the same bits;
+// the per-pixel code finishes each row and serves every other processor.
 #include "pipeline/convert.h"
 
 #include <algorithm>
@@ -6,7 +10,12 @@
 #include <limits>
 #include <type_traits>
 
+#include "halftone/pixel_path.h"
 #include "pipeline/parallel.h"
+
+#if RUVIVEDU_X86_64
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -81,6 +90,150 @@ float luminance(const Argb<T>& p)
     return static_cast<float>(to_component<T>(sum));
 }
 
+#if RUVIVEDU_X86_64
+
+// ---- SSE2: four pixels at a time ------------------------------------------
+
+// The four components of pixels [0, 4) at p (host order A, R, G, B), each as
+// four floats, converted exactly from the stored type.
+struct Argb4 {
+    __m128 a, r, g, b;
+};
+
+template <typename T>
+Argb4 load4(const char* p);
+
+template <>
+Argb4 load4<unsigned char>(const char* p)
+{
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    return {_mm_cvtepi32_ps(_mm_and_si128(x, byte)), _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(x, 8), byte)),
+            _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(x, 16), byte)), _mm_cvtepi32_ps(_mm_srli_epi32(x, 24))};
+}
+
+template <>
+Argb4 load4<unsigned short>(const char* p)
+{
+    // Each pixel is two 32-bit words, A|R<<16 and G|B<<16.
+    const __m128i x0 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i x1 =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i ar = _mm_unpacklo_epi64(x0, x1);
+    const __m128i gb = _mm_unpackhi_epi64(x0, x1);
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    return {_mm_cvtepi32_ps(_mm_and_si128(ar, low)), _mm_cvtepi32_ps(_mm_srli_epi32(ar, 16)),
+            _mm_cvtepi32_ps(_mm_and_si128(gb, low)), _mm_cvtepi32_ps(_mm_srli_epi32(gb, 16))};
+}
+
+template <>
+Argb4 load4<float>(const char* p)
+{
+    const float* f = reinterpret_cast<const float*>(p);
+    __m128 a = _mm_loadu_ps(f), r = _mm_loadu_ps(f + 4), g = _mm_loadu_ps(f + 8), b = _mm_loadu_ps(f + 12);
+    _MM_TRANSPOSE4_PS(a, r, g, b);
+    return {a, r, g, b};
+}
+
+// to_component for four lanes, returned as the integers it stores (integer
+// types) or the floats themselves (float).
+template <typename T>
+__m128 to_component4(__m128 value)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return value;
+    } else {
+        const __m128 limit = _mm_set1_ps(static_cast<float>(std::numeric_limits<T>::max()));
+        // min gives the limit for NaN, which the positive mask then clears.
+        const __m128 kept = _mm_and_ps(_mm_min_ps(value, limit), _mm_cmpgt_ps(value, _mm_setzero_ps()));
+        return _mm_castsi128_ps(_mm_cvttps_epi32(kept));
+    }
+}
+
+template <typename T>
+void store4(char* p, __m128 a, __m128 r, __m128 g, __m128 b);
+
+template <>
+void store4<unsigned char>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+{
+    const __m128i x = _mm_or_si128(
+        _mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 8)),
+        _mm_or_si128(_mm_slli_epi32(_mm_castps_si128(g), 16), _mm_slli_epi32(_mm_castps_si128(b), 24)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
+template <>
+void store4<unsigned short>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+{
+    const __m128i ar = _mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 16));
+    const __m128i gb = _mm_or_si128(_mm_castps_si128(g), _mm_slli_epi32(_mm_castps_si128(b), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(ar, gb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm_unpackhi_epi32(ar, gb));
+}
+
+template <>
+void store4<float>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+{
+    float* f = reinterpret_cast<float*>(p);
+    _MM_TRANSPOSE4_PS(a, r, g, b);
+    _mm_storeu_ps(f, a);
+    _mm_storeu_ps(f + 4, r);
+    _mm_storeu_ps(f + 8, g);
+    _mm_storeu_ps(f + 12, b);
+}
+
+// Columns [0, width - width % 4) of one input row; returns where the
+// per-pixel code takes over.
+template <typename T>
+int convert_input_row_sse2(const char* in_row, float* dst, int width, float inv_white_value)
+{
+    const __m128 inv_white = _mm_set1_ps(inv_white_value);
+    const __m128 wr = _mm_set1_ps(weight_red);
+    const __m128 wg = _mm_set1_ps(weight_green);
+    const __m128 wb = _mm_set1_ps(weight_blue);
+    const int end = width - width % 4;
+    for (int x = 0; x < end; x += 4) {
+        const Argb4 p = load4<T>(in_row + static_cast<std::ptrdiff_t>(x) * 4 * sizeof(T));
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.g, wg), _mm_mul_ps(p.r, wr)), _mm_mul_ps(p.b, wb));
+        __m128 lum = to_component4<T>(sum);
+        if constexpr (!std::is_floating_point_v<T>)
+            lum = _mm_cvtepi32_ps(_mm_castps_si128(lum));
+        lum = _mm_mul_ps(lum, inv_white);
+        const __m128 alpha = _mm_mul_ps(p.a, inv_white);
+        _mm_storeu_ps(dst + 2 * x, _mm_unpacklo_ps(lum, alpha));
+        _mm_storeu_ps(dst + 2 * x + 4, _mm_unpackhi_ps(lum, alpha));
+    }
+    return end;
+}
+
+// Columns [from, to) of one output row, to - from a multiple of 4; in_row is
+// null where the input world does not reach (alpha 0 there).
+template <typename T, bool alpha_output>
+void convert_output_run_sse2(const float* v, const char* in_row, char* out_row, int from, int to, float white_value,
+                             float inv_white_value)
+{
+    const __m128 white = _mm_set1_ps(white_value);
+    const __m128 inv_white = _mm_set1_ps(inv_white_value);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 zero = _mm_setzero_ps();
+    for (int x = from; x < to; x += 4) {
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x) * 4 * sizeof(T);
+        const __m128 a = in_row != nullptr ? load4<T>(in_row + offset).a : zero;
+        const __m128 value = _mm_loadu_ps(v + x);
+        if constexpr (alpha_output) {
+            const __m128 alpha =
+                to_component4<T>(_mm_mul_ps(_mm_mul_ps(_mm_sub_ps(one, value), white), _mm_mul_ps(a, inv_white)));
+            store4<T>(out_row + offset, alpha, zero, zero, zero);
+        } else {
+            const __m128 alpha = to_component4<T>(_mm_mul_ps(_mm_mul_ps(a, inv_white), white));
+            const __m128 grey = to_component4<T>(_mm_mul_ps(white, value));
+            store4<T>(out_row + offset, alpha, grey, grey, grey);
+        }
+    }
+}
+
+#endif  // RUVIVEDU_X86_64
+
 template <typename T, bool alpha_output>
 void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                     int begin, int end)
@@ -105,6 +258,11 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
         }
     };
 
+    // The wide code assumes packed four-component pixels, as the host's are.
+    const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T)) &&
+                      out->bytes_per_pixel == 4 * int(sizeof(T));
+    (void)wide;
+
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
         const float* v = out_image->row(static_cast<uint32_t>(y));
@@ -113,14 +271,28 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
         // Columns that have an input pixel under them; the rest of the row, and
         // whole rows below the input, read no input at all.
         const int covered = y < in->height ? std::max(0, std::min(width, in->width)) : 0;
+        int x = 0;
         if (covered > 0) {
             const char* in_row = layer_row(*in, y);
             const std::ptrdiff_t in_step = in->bytes_per_pixel;
-            for (int x = 0; x < covered; ++x) {
+#if RUVIVEDU_X86_64
+            if (wide) {
+                x = covered - covered % 4;
+                convert_output_run_sse2<T, alpha_output>(v, in_row, out_row, 0, x, white_f, inv_white);
+            }
+#endif
+            for (; x < covered; ++x) {
                 write(out_row + x * out_step, v[x], load_alpha<T>(in_row + x * in_step));
             }
         }
-        for (int x = covered; x < width; ++x) {
+#if RUVIVEDU_X86_64
+        if (wide) {
+            const int to = x + (width - x) / 4 * 4;
+            convert_output_run_sse2<T, alpha_output>(v, nullptr, out_row, x, to, white_f, inv_white);
+            x = to;
+        }
+#endif
+        for (; x < width; ++x) {
             write(out_row + x * out_step, v[x], T(0));
         }
     }
@@ -137,12 +309,21 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
     const float inv_white = params->inv_white;
     const int width = static_cast<int>(src->width);
 
+    const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T));
+    (void)wide;
+
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
         const char* in_row = layer_row(*in, y);
         const std::ptrdiff_t step = in->bytes_per_pixel;
         float* dst = src->row(static_cast<uint32_t>(y));
-        for (int x = 0; x < width; ++x) {
+        int x = 0;
+#if RUVIVEDU_X86_64
+        if (wide) {
+            x = convert_input_row_sse2<T>(in_row, dst, width, inv_white);
+        }
+#endif
+        for (; x < width; ++x) {
             const Argb<T> p = load_pixel<T>(in_row + x * step);
             dst[2 * x] = luminance(p) * inv_white;
             dst[2 * x + 1] = p.a * inv_white;
