@@ -38,6 +38,151 @@ float ink(float luminance, float alpha)
     return std::ceil(alpha) * (1.0f - luminance);
 }
 
+// One box pixel's footprint in the source, its edge weights and its two
+// running sums.
+struct BoxCell {
+    float x0, y0, x1, y1;
+    int left, right, top, bottom;
+    float wl, wr, wt, wb;
+    float sum_lum, sum_alpha;
+};
+
+BoxCell footprint(const Mat3& box_to_src, int c, int r)
+{
+    BoxCell b;
+    // The cell's footprint is axis-aligned in the source (box_to_src has no
+    // rotation).
+    box_to_src.map(static_cast<float>(c) - 0.5f, static_cast<float>(r) - 0.5f, b.x0, b.y0);
+    box_to_src.map(static_cast<float>(c) + 0.5f, static_cast<float>(r) + 0.5f, b.x1, b.y1);
+    b.left = static_cast<int>(std::floor(b.x0));
+    b.right = static_cast<int>(std::floor(b.x1));
+    b.top = static_cast<int>(std::floor(b.y0));
+    b.bottom = static_cast<int>(std::floor(b.y1));
+
+    // Edge weights, each from the corner named here, also where that is not
+    // the covered fraction (a footprint that does not span a whole number of
+    // pixels): existing pictures depend on exactly these weights.
+    b.wl = std::ceil(b.x0) - b.x0;
+    if (b.wl == 0.0f) {
+        b.wl = 1.0f;
+    }
+    b.wr = b.x0 - std::floor(b.x0);
+    b.wt = std::ceil(b.y1) - b.y1;
+    if (b.wt == 0.0f) {
+        b.wt = 1.0f;
+    }
+    b.wb = b.y1 - std::floor(b.y1);
+    b.sum_lum = 0.0f;
+    b.sum_alpha = 0.0f;
+    return b;
+}
+
+void add(const Image<float>& src, BoxCell& b, int x, int y, float w)
+{
+    const float* p = clamped_pixel(src, x, y);
+    b.sum_lum += w * p[0];
+    b.sum_alpha += w * p[1];
+}
+
+// Corners first, then the edge columns row by row, then the edge rows column
+// by column; when left == right or top == bottom the same pixel is read
+// twice, once with each weight.
+void add_edges(const Image<float>& src, BoxCell& b)
+{
+    add(src, b, b.left, b.top, b.wt * b.wl);
+    add(src, b, b.left, b.bottom, b.wb * b.wl);
+    add(src, b, b.right, b.top, b.wr * b.wt);
+    add(src, b, b.right, b.bottom, b.wb * b.wr);
+    for (int y = b.top + 1; y < b.bottom; ++y) {
+        add(src, b, b.left, y, b.wl);
+        add(src, b, b.right, y, b.wr);
+    }
+    for (int x = b.left + 1; x < b.right; ++x) {
+        add(src, b, x, b.top, b.wt);
+        add(src, b, x, b.bottom, b.wb);
+    }
+}
+
+// The whole pixels inside the edges, row by row, with weight 1 (1 * p is p,
+// so the product is left out).
+void add_inside(const Image<float>& src, BoxCell& b)
+{
+    const int first = b.left + 1;
+    const int count = b.right - first;
+    if (count <= 0) {
+        return;
+    }
+    const bool in_columns = first >= 0 && static_cast<uint32_t>(b.right - 1) < src.width;
+    for (int y = b.top + 1; y < b.bottom; ++y) {
+        if (in_columns) {
+            const float* p = src.row(clamp_index(y, src.height)) + 2 * static_cast<std::size_t>(first);
+            for (int x = 0; x < count; ++x) {
+                b.sum_lum += p[2 * x];
+                b.sum_alpha += p[2 * x + 1];
+            }
+        } else {
+            for (int x = first; x < b.right; ++x) {
+                const float* p = clamped_pixel(src, x, y);
+                b.sum_lum += p[0];
+                b.sum_alpha += p[1];
+            }
+        }
+    }
+}
+
+// add_inside for four cells of one row at once when their insides have the
+// same rows and width and lie within the source's columns: the same sums in
+// the same order per cell, but four cells' additions overlap in time.
+bool add_inside4(const Image<float>& src, BoxCell* b)
+{
+    const int count = b[0].right - b[0].left - 1;
+    for (int g = 0; g < 4; ++g) {
+        if (b[g].top != b[0].top || b[g].bottom != b[0].bottom || b[g].right - b[g].left - 1 != count ||
+            b[g].left + 1 < 0 || static_cast<uint32_t>(b[g].right - 1) >= src.width) {
+            return false;
+        }
+    }
+    if (count <= 0) {
+        return true;
+    }
+    float l0 = b[0].sum_lum, a0 = b[0].sum_alpha, l1 = b[1].sum_lum, a1 = b[1].sum_alpha;
+    float l2 = b[2].sum_lum, a2 = b[2].sum_alpha, l3 = b[3].sum_lum, a3 = b[3].sum_alpha;
+    for (int y = b[0].top + 1; y < b[0].bottom; ++y) {
+        const float* row = src.row(clamp_index(y, src.height));
+        const float* p0 = row + 2 * static_cast<std::size_t>(b[0].left + 1);
+        const float* p1 = row + 2 * static_cast<std::size_t>(b[1].left + 1);
+        const float* p2 = row + 2 * static_cast<std::size_t>(b[2].left + 1);
+        const float* p3 = row + 2 * static_cast<std::size_t>(b[3].left + 1);
+        for (int x = 0; x < 2 * count; x += 2) {
+            l0 += p0[x];
+            a0 += p0[x + 1];
+            l1 += p1[x];
+            a1 += p1[x + 1];
+            l2 += p2[x];
+            a2 += p2[x + 1];
+            l3 += p3[x];
+            a3 += p3[x + 1];
+        }
+    }
+    b[0].sum_lum = l0, b[0].sum_alpha = a0, b[1].sum_lum = l1, b[1].sum_alpha = a1;
+    b[2].sum_lum = l2, b[2].sum_alpha = a2, b[3].sum_lum = l3, b[3].sum_alpha = a3;
+    return true;
+}
+
+void store_box(const BoxCell& b, float* out)
+{
+    float lum = b.sum_alpha > 0.0f ? b.sum_lum / b.sum_alpha : 0.0f;
+    if (lum > 1.0f) {
+        lum = 1.0f;
+    }
+    float alpha = b.sum_alpha / ((b.y1 - b.y0) * (b.x1 - b.x0));
+    if (alpha > 1.0f) {
+        alpha = 1.0f;
+    }
+    out[0] = lum;
+    out[1] = alpha;
+}
+
 } // namespace
 
 template <typename T>
@@ -55,74 +200,34 @@ void box_filter(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* 
     RUVIVEDU_PARALLEL_FOR
     for (int r = begin; r < end; ++r) {
         float* out = dst->row(static_cast<uint32_t>(r));
-        for (int c = 0; c < width; ++c) {
-            if (no_source) {
+        if (no_source) {
+            for (int c = 0; c < width; ++c) {
                 out[2 * c] = 0.0f;
                 out[2 * c + 1] = 0.0f;
-                continue;
             }
-            // The cell's footprint is axis-aligned in the source (box_to_src
-            // has no rotation).
-            float x0, y0, x1, y1;
-            box_to_src.map(static_cast<float>(c) - 0.5f, static_cast<float>(r) - 0.5f, x0, y0);
-            box_to_src.map(static_cast<float>(c) + 0.5f, static_cast<float>(r) + 0.5f, x1, y1);
-            const int left = static_cast<int>(std::floor(x0));
-            const int right = static_cast<int>(std::floor(x1));
-            const int top = static_cast<int>(std::floor(y0));
-            const int bottom = static_cast<int>(std::floor(y1));
-
-            // Edge weights, each from the corner named here, also where that
-            // is not the covered fraction (a footprint that does not span a
-            // whole number of pixels): existing pictures depend on exactly
-            // these weights.
-            float wl = std::ceil(x0) - x0;
-            if (wl == 0.0f) {
-                wl = 1.0f;
+            continue;
+        }
+        int c = 0;
+        for (; c + 4 <= width; c += 4) {
+            BoxCell cells[4];
+            for (int g = 0; g < 4; ++g) {
+                cells[g] = footprint(box_to_src, c + g, r);
+                add_edges(*src, cells[g]);
             }
-            const float wr = x0 - std::floor(x0);
-            float wt = std::ceil(y1) - y1;
-            if (wt == 0.0f) {
-                wt = 1.0f;
-            }
-            const float wb = y1 - std::floor(y1);
-
-            float sum_lum = 0.0f;
-            float sum_alpha = 0.0f;
-            auto add = [&](int x, int y, float w) {
-                const float* p = clamped_pixel(*src, x, y);
-                sum_lum += w * p[0];
-                sum_alpha += w * p[1];
-            };
-            // Corners first; when left == right or top == bottom the same pixel
-            // is read twice, once with each weight.
-            add(left, top, wt * wl);
-            add(left, bottom, wb * wl);
-            add(right, top, wr * wt);
-            add(right, bottom, wb * wr);
-            for (int y = top + 1; y < bottom; ++y) {
-                add(left, y, wl);
-                add(right, y, wr);
-            }
-            for (int x = left + 1; x < right; ++x) {
-                add(x, top, wt);
-                add(x, bottom, wb);
-            }
-            for (int y = top + 1; y < bottom; ++y) {
-                for (int x = left + 1; x < right; ++x) {
-                    add(x, y, 1.0f);
+            if (!add_inside4(*src, cells)) {
+                for (BoxCell& cell : cells) {
+                    add_inside(*src, cell);
                 }
             }
-
-            float lum = sum_alpha > 0.0f ? sum_lum / sum_alpha : 0.0f;
-            if (lum > 1.0f) {
-                lum = 1.0f;
+            for (int g = 0; g < 4; ++g) {
+                store_box(cells[g], out + 2 * (c + g));
             }
-            float alpha = sum_alpha / ((y1 - y0) * (x1 - x0));
-            if (alpha > 1.0f) {
-                alpha = 1.0f;
-            }
-            out[2 * c] = lum;
-            out[2 * c + 1] = alpha;
+        }
+        for (; c < width; ++c) {
+            BoxCell cell = footprint(box_to_src, c, r);
+            add_edges(*src, cell);
+            add_inside(*src, cell);
+            store_box(cell, out + 2 * c);
         }
     }
 }
