@@ -284,23 +284,43 @@ RUVIVEDU_TARGET_AVX2 inline Walk8 make_walk8(const DotFrame& f)
             _mm256_set1_epi32(static_cast<int>(f.grid_width)), f.cells};
 }
 
+// One lattice column or row of the four candidates: its index clamped into
+// the grid (a row already times the grid width) and its share of the centre's
+// mapping, k * m00 and k * m01 for a column, l * m10 and l * m11 for a row.
+// The two columns and two rows are each shared by two candidates, so these are
+// formed once per pixel; every centre is then (k*m00 + l*m10) + m20 and
+// (k*m01 + l*m11) + m21, as Mat3::map forms it.
+struct Axis8 {
+    __m256i cell;
+    __m256 to_x, to_y;
+};
+
+RUVIVEDU_TARGET_AVX2 inline Axis8 column8(const Walk8& w, __m256i k)
+{
+    const __m256 kf = _mm256_cvtepi32_ps(k);
+    const __m256i kc = _mm256_max_epi32(_mm256_setzero_si256(), _mm256_min_epi32(k, w.last_k));
+    return {kc, _mm256_mul_ps(kf, w.g00), _mm256_mul_ps(kf, w.g01)};
+}
+
+RUVIVEDU_TARGET_AVX2 inline Axis8 row8(const Walk8& w, __m256i l)
+{
+    const __m256 lf = _mm256_cvtepi32_ps(l);
+    const __m256i lc = _mm256_max_epi32(_mm256_setzero_si256(), _mm256_min_epi32(l, w.last_l));
+    return {_mm256_mullo_epi32(lc, w.width), _mm256_mul_ps(lf, w.g10), _mm256_mul_ps(lf, w.g11)};
+}
+
 // Adds the coverage of the dots at lattice points (k, l) to sum, in the lanes
 // of `present` (the candidate exists for that pixel).
 template <typename Shape8>
-RUVIVEDU_TARGET_AVX2 inline __m256 add_candidate(Shape8& shape, const Walk8& w, __m256 j, __m256 i, __m256i k,
-                                                 __m256i l, __m256 present, __m256 sum)
+RUVIVEDU_TARGET_AVX2 inline __m256 add_candidate(Shape8& shape, const Walk8& w, __m256 j, __m256 i, const Axis8& k,
+                                                 const Axis8& l, __m256 present, __m256 sum)
 {
-    const __m256 kf = _mm256_cvtepi32_ps(k);
-    const __m256 lf = _mm256_cvtepi32_ps(l);
-    const __m256 px = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kf, w.g00), _mm256_mul_ps(lf, w.g10)), w.g20);
-    const __m256 py = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kf, w.g01), _mm256_mul_ps(lf, w.g11)), w.g21);
+    const __m256 px = _mm256_add_ps(_mm256_add_ps(k.to_x, l.to_x), w.g20);
+    const __m256 py = _mm256_add_ps(_mm256_add_ps(k.to_y, l.to_y), w.g21);
     const __m256 live = _mm256_and_ps(present, shape.reach(j, i, px, py));
     if (_mm256_movemask_ps(live) == 0)
         return sum;  // every lane would add +0
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i kc = _mm256_max_epi32(zero, _mm256_min_epi32(k, w.last_k));
-    const __m256i lc = _mm256_max_epi32(zero, _mm256_min_epi32(l, w.last_l));
-    const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(lc, w.width), kc);
+    const __m256i index = _mm256_add_epi32(l.cell, k.cell);
     const __m256 v = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), w.cells, index, live, 4);
     return _mm256_add_ps(sum, _mm256_and_ps(shape.cover(v), live));
 }
@@ -332,11 +352,14 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
         const __m256 has_cx = _mm256_andnot_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(cx, fx)), all);
         const __m256 has_cy = _mm256_andnot_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(cy, fy)), all);
 
+        const Axis8 kf = column8(w, fx), kc = column8(w, cx);
+        const Axis8 lf = row8(w, fy), lc = row8(w, cy);
+
         __m256 sum = _mm256_setzero_ps();
-        sum = add_candidate(shape, w, fj, fi, fx, fy, all, sum);
-        sum = add_candidate(shape, w, fj, fi, fx, cy, has_cy, sum);
-        sum = add_candidate(shape, w, fj, fi, cx, fy, has_cx, sum);
-        sum = add_candidate(shape, w, fj, fi, cx, cy, _mm256_and_ps(has_cx, has_cy), sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lf, all, sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lc, has_cy, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lf, has_cx, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lc, _mm256_and_ps(has_cx, has_cy), sum);
         _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(sum)));
     }
     return end;
