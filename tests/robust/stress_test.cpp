@@ -32,10 +32,10 @@ robust::Job job(int i)
     // The classic path only ever sees 8- and 16-bit worlds.
     j.smart = j.depth == Depth::f32 || i % 2 == 0;
     j.settings.shape = 1 + i % 3;
-    j.settings.dot_size = (4 + (i * 7) % 29) << 16;
-    j.settings.rotation = ((i * 29) % 360 - 180) << 16;
-    j.settings.offset_x = ((i * 11) % 50) << 16;
-    j.settings.offset_y = ((i * 13) % 40) << 15;
+    j.settings.dot_size = (4 + (i * 7) % 29) * 65536;
+    j.settings.rotation = ((i * 29) % 360 - 180) * 65536;
+    j.settings.offset_x = ((i * 11) % 50) * 65536;
+    j.settings.offset_y = ((i * 13) % 40) * 32768;
     j.settings.alpha = (i / 3) % 2;
     j.settings.sampling = 1 + (i / 2) % 2;
     return j;
