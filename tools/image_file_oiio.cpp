@@ -78,6 +78,8 @@ FilePicture read_picture_oiio(const std::string& path)
         throw ToolError("cannot read '" + path + "': deep images are not supported");
     if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1)
         throw ToolError("cannot read '" + path + "': not a flat two-dimensional picture");
+    if (spec.width > kMaxLayerSide || spec.height > kMaxLayerSide)
+        throw ToolError("cannot read '" + path + "': " + larger_than_a_layer(spec.width, spec.height));
 
     FilePicture picture;
     picture.width = spec.width;
@@ -104,7 +106,10 @@ FilePicture read_picture_oiio(const std::string& path)
         read = in->read_image(0, 0, 0, spec.nchannels, TypeDesc::FLOAT, picture.f32.data());
         break;
     }
-    if (!read)
+    // OpenImageIO's TIFF reader reports a strip cut short by the end of the
+    // file as an error yet returns success, with the missing rows left as
+    // they were: the error, not the result, says whether the pixels are all there.
+    if (!read || in->has_error())
         throw ToolError("cannot read '" + path + "': " + one_line(in->geterror()));
     in->close();
     return picture;

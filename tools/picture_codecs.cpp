@@ -39,6 +39,8 @@ void check_size(const std::string& path, long long width, long long height, long
         refuse(path, "unsupported size " + std::to_string(width) + " x " + std::to_string(height));
     if (width * height * channels > kMaxPictureComponents)
         refuse(path, "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
+    if (width > kMaxLayerSide || height > kMaxLayerSide)
+        refuse(path, larger_than_a_layer(width, height));
 }
 
 std::string write_file(const std::string& path, const std::string& header, const std::vector<std::uint8_t>& body,
@@ -450,6 +452,12 @@ std::string write_tiff(const std::string& path, const FilePicture& picture)
     for (std::uint16_t v : extra)
         put16(v);
     return write_file(path, std::string(), out);
+}
+
+std::string larger_than_a_layer(long long width, long long height)
+{
+    return std::to_string(width) + " x " + std::to_string(height) + " pixels is larger than a layer can be (" +
+           std::to_string(kMaxLayerSide) + " x " + std::to_string(kMaxLayerSide) + ")";
 }
 
 } // namespace ruvivedu::tool

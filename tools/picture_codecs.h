@@ -43,6 +43,15 @@ struct FilePicture {
 constexpr long long kMaxPictureDimension = 1 << 20;
 constexpr long long kMaxPictureComponents = 1LL << 31;
 
+/// The host's largest layer is 30000 pixels a side. A file announcing more
+/// could only be read into memory the render cannot have (a 60000 x 60000
+/// picture is 14 GB as read and again as the host's world), so every reader
+/// refuses it from its header, before allocating.
+constexpr long long kMaxLayerSide = 30000;
+
+/// The refusal for such a size: "W x H pixels is larger than a layer can be (30000 x 30000)".
+std::string larger_than_a_layer(long long width, long long height);
+
 /// Reads a PAM file (P7; 1 to 4 channels: GRAYSCALE, GRAYSCALE_ALPHA, RGB,
 /// RGB_ALPHA; any MAXVAL up to 65535). Throws ToolError("cannot read ...").
 FilePicture read_pam(const std::string& path);

@@ -262,7 +262,8 @@ TEST(BadInput, SizesNoLayerCanHave)
         {"PNG declaring 2^31 - 1 a side", "vast.png", png_declaring(png, 0x7FFFFFFF, 0x7FFFFFFF)},
         {"TIFF of zero width", "zero.tif", tiff_declaring(0, 10, 16)},
         {"TIFF declaring 200000 x 200000 with 16 bytes", "huge.tif", tiff_declaring(200000, 200000, 16)},
-        {"TIFF declaring 30001 x 2", "wide.tif", tiff_declaring(30001, 2, 16)},
+        {"TIFF declaring 30001 x 2", "wide.tif", tiff_declaring(30001, 2, 60002)},
+        {"TIFF declaring 100 x 100 with 16 bytes", "short.tif", tiff_declaring(100, 100, 16)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
