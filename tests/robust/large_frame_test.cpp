@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -26,13 +27,10 @@ constexpr double kGB = 1e9;
 std::uint64_t proc_field(const char* file, const char* key)
 {
     std::ifstream in(file);
-    std::string name;
-    std::uint64_t kb = 0;
-    std::string unit;
-    while (in >> name >> kb) {
-        std::getline(in, unit);
-        if (name == std::string(key) + ":")
-            return kb * 1024;
+    const std::string prefix = std::string(key) + ":";
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return std::strtoull(line.c_str() + prefix.size(), nullptr, 10) * 1024;
     }
     return 0;
 }
