@@ -232,12 +232,16 @@ struct Line8 {
 
     RUVIVEDU_TARGET_AVX2 __m256 reach(__m256 j, __m256 i, __m256 px, __m256 py)
     {
+        // For a whole number n, floor(a) <= n exactly when a < n + 1, and
+        // n < ceil(b) exactly when n < b (NaN fails both forms): the bar's
+        // span is tested without rounding. j + 1 and i + 1 are exact.
+        const __m256 one = _mm256_set1_ps(1.0f);
         dx = abs8(_mm256_sub_ps(j, px));
         dy = abs8(_mm256_sub_ps(i, py));
-        __m256 within = _mm256_cmp_ps(_mm256_floor_ps(_mm256_sub_ps(px, w)), j, _CMP_LE_OQ);
-        within = _mm256_and_ps(within, _mm256_cmp_ps(j, _mm256_ceil_ps(_mm256_add_ps(px, w)), _CMP_LT_OQ));
-        within = _mm256_and_ps(within, _mm256_cmp_ps(_mm256_floor_ps(_mm256_sub_ps(py, t)), i, _CMP_LE_OQ));
-        within = _mm256_and_ps(within, _mm256_cmp_ps(i, _mm256_ceil_ps(_mm256_add_ps(py, t)), _CMP_LT_OQ));
+        __m256 within = _mm256_cmp_ps(_mm256_sub_ps(px, w), _mm256_add_ps(j, one), _CMP_LT_OQ);
+        within = _mm256_and_ps(within, _mm256_cmp_ps(j, _mm256_add_ps(px, w), _CMP_LT_OQ));
+        within = _mm256_and_ps(within, _mm256_cmp_ps(_mm256_sub_ps(py, t), _mm256_add_ps(i, one), _CMP_LT_OQ));
+        within = _mm256_and_ps(within, _mm256_cmp_ps(i, _mm256_add_ps(py, t), _CMP_LT_OQ));
         within = _mm256_and_ps(within, _mm256_cmp_ps(dx, w, _CMP_LE_OQ));
         return _mm256_and_ps(within, _mm256_cmp_ps(dy, t, _CMP_LE_OQ));
     }
