@@ -7,8 +7,8 @@
 /// pixels one instruction carries.
 enum class PixelPath {
     scalar = 0,  ///< portable C++, one pixel at a time; every processor
-    sse2 = 1,    ///< 4-wide conversions (x86-64 always has SSE2); dots stay scalar
-    avx2 = 2,    ///< additionally 8-wide dot rendering with gathers
+    sse2 = 1,    ///< 4-wide pixel conversion (x86-64 always has SSE2); dots stay scalar
+    avx2 = 2,    ///< 8-wide dot rendering with gathers and 8-wide 8-bit conversion
 };
 
 /// The widest path this processor and operating system can run.

@@ -14,7 +14,7 @@
 #include "pipeline/parallel.h"
 
 #if RUVIVEDU_X86_64
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -232,6 +232,74 @@ void convert_output_run_sse2(const float* v, const char* in_row, char* out_row, 
     }
 }
 
+// ---- AVX2: eight 8-bit pixels at a time ------------------------------------
+//
+// 8-bit pixels are the cheapest to move and the most work per byte to unpack,
+// so only they gain from the wider registers; 16-bit and float rows are bound
+// by memory on the SSE2 path already.
+
+RUVIVEDU_TARGET_AVX2 inline __m256 to_byte8(__m256 value)
+{
+    const __m256 kept = _mm256_and_ps(_mm256_min_ps(value, _mm256_set1_ps(255.0f)),
+                                      _mm256_cmp_ps(value, _mm256_setzero_ps(), _CMP_GT_OQ));
+    return _mm256_castsi256_ps(_mm256_cvttps_epi32(kept));
+}
+
+RUVIVEDU_TARGET_AVX2 int convert_input_row_avx2(const char* in_row, float* dst, int width, float inv_white_value)
+{
+    const __m256 inv_white = _mm256_set1_ps(inv_white_value);
+    const __m256 wr = _mm256_set1_ps(weight_red);
+    const __m256 wg = _mm256_set1_ps(weight_green);
+    const __m256 wb = _mm256_set1_ps(weight_blue);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const int end = width - width % 8;
+    for (int x = 0; x < end; x += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in_row + static_cast<std::ptrdiff_t>(x) * 4));
+        const __m256 a = _mm256_cvtepi32_ps(_mm256_and_si256(p, byte));
+        const __m256 r = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 8), byte));
+        const __m256 g = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 16), byte));
+        const __m256 b = _mm256_cvtepi32_ps(_mm256_srli_epi32(p, 24));
+        const __m256 sum =
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g, wg), _mm256_mul_ps(r, wr)), _mm256_mul_ps(b, wb));
+        const __m256 lum = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_castps_si256(to_byte8(sum))), inv_white);
+        const __m256 alpha = _mm256_mul_ps(a, inv_white);
+        const __m256 low = _mm256_unpacklo_ps(lum, alpha);   // pixels 0 1 | 4 5
+        const __m256 high = _mm256_unpackhi_ps(lum, alpha);  // pixels 2 3 | 6 7
+        _mm256_storeu_ps(dst + 2 * x, _mm256_permute2f128_ps(low, high, 0x20));
+        _mm256_storeu_ps(dst + 2 * x + 8, _mm256_permute2f128_ps(low, high, 0x31));
+    }
+    return end;
+}
+
+template <bool alpha_output>
+RUVIVEDU_TARGET_AVX2 void convert_output_run_avx2(const float* v, const char* in_row, char* out_row, int from, int to,
+                                                  float white_value, float inv_white_value)
+{
+    const __m256 white = _mm256_set1_ps(white_value);
+    const __m256 inv_white = _mm256_set1_ps(inv_white_value);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    for (int x = from; x < to; x += 8) {
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x) * 4;
+        __m256 a = _mm256_setzero_ps();
+        if (in_row != nullptr) {
+            const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in_row + offset));
+            a = _mm256_cvtepi32_ps(_mm256_and_si256(p, _mm256_set1_epi32(0xFF)));
+        }
+        const __m256 value = _mm256_loadu_ps(v + x);
+        __m256i pixels;
+        if constexpr (alpha_output) {
+            pixels = _mm256_castps_si256(
+                to_byte8(_mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(one, value), white), _mm256_mul_ps(a, inv_white))));
+        } else {
+            const __m256i alpha = _mm256_castps_si256(to_byte8(_mm256_mul_ps(_mm256_mul_ps(a, inv_white), white)));
+            const __m256i grey = _mm256_castps_si256(to_byte8(_mm256_mul_ps(white, value)));
+            pixels = _mm256_or_si256(_mm256_or_si256(alpha, _mm256_slli_epi32(grey, 8)),
+                                     _mm256_or_si256(_mm256_slli_epi32(grey, 16), _mm256_slli_epi32(grey, 24)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out_row + offset), pixels);
+    }
+}
+
 #endif  // RUVIVEDU_X86_64
 
 template <typename T, bool alpha_output>
@@ -261,7 +329,9 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
     // The wide code assumes packed four-component pixels, as the host's are.
     const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T)) &&
                       out->bytes_per_pixel == 4 * int(sizeof(T));
+    const bool avx2 = pixel_path() == PixelPath::avx2;
     (void)wide;
+    (void)avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
@@ -277,8 +347,15 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
             const std::ptrdiff_t in_step = in->bytes_per_pixel;
 #if RUVIVEDU_X86_64
             if (wide) {
-                x = covered - covered % 4;
-                convert_output_run_sse2<T, alpha_output>(v, in_row, out_row, 0, x, white_f, inv_white);
+                if constexpr (std::is_same_v<T, unsigned char>) {
+                    if (avx2) {
+                        x = covered - covered % 8;
+                        convert_output_run_avx2<alpha_output>(v, in_row, out_row, 0, x, white_f, inv_white);
+                    }
+                }
+                const int to = x + (covered - x) / 4 * 4;
+                convert_output_run_sse2<T, alpha_output>(v, in_row, out_row, x, to, white_f, inv_white);
+                x = to;
             }
 #endif
             for (; x < covered; ++x) {
@@ -287,6 +364,13 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
         }
 #if RUVIVEDU_X86_64
         if (wide) {
+            if constexpr (std::is_same_v<T, unsigned char>) {
+                if (avx2) {
+                    const int to = x + (width - x) / 8 * 8;
+                    convert_output_run_avx2<alpha_output>(v, nullptr, out_row, x, to, white_f, inv_white);
+                    x = to;
+                }
+            }
             const int to = x + (width - x) / 4 * 4;
             convert_output_run_sse2<T, alpha_output>(v, nullptr, out_row, x, to, white_f, inv_white);
             x = to;
@@ -310,7 +394,9 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
     const int width = static_cast<int>(src->width);
 
     const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T));
+    const bool avx2 = pixel_path() == PixelPath::avx2;
     (void)wide;
+    (void)avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
@@ -320,7 +406,15 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
         int x = 0;
 #if RUVIVEDU_X86_64
         if (wide) {
-            x = convert_input_row_sse2<T>(in_row, dst, width, inv_white);
+            if constexpr (std::is_same_v<T, unsigned char>) {
+                if (avx2) {
+                    x = convert_input_row_avx2(in_row, dst, width, inv_white);
+                }
+            }
+            const int to = x + (width - x) / 4 * 4;
+            convert_input_row_sse2<T>(in_row + static_cast<std::ptrdiff_t>(x) * 4 * sizeof(T), dst + 2 * x, to - x,
+                                      inv_white);
+            x = to;
         }
 #endif
         for (; x < width; ++x) {
