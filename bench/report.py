@@ -7,7 +7,11 @@ reads the input world and writes the output world once, at the same depth,
 size and worker count). With --baseline, the same figures from an earlier run
 stand beside them.
 
-    report.py RESULTS.json [--baseline EARLIER.json]
+    report.py RESULTS.json [--baseline EARLIER.json] [--split]
+
+--split prints instead where the time of one UHD 8-bit frame (Circle,
+BiLinear, DotSize 32) goes: its stages one by one, and what the whole frame
+costs beyond them (allocating and first touching its images, the host calls).
 """
 import argparse
 import json
@@ -79,15 +83,55 @@ def table(results, baseline):
     return "\n".join(lines)
 
 
+SPLIT_STAGES = ["convert_input", "box_filter", "resample_bilinear", "render_circle", "convert_output_grey"]
+
+
+def split(results, baseline):
+    size, depth = "3840x2160", "u8"
+    lines = []
+    for workers in ("1", "all"):
+        frame_key = ("frame", "circle-bilinear-32", depth, size, workers)
+        if frame_key not in results:
+            continue
+        head = "| %s worker%s | ms | share |" % (workers, "" if workers == "1" else "s")
+        if baseline:
+            head += " before ms | before share |"
+        lines += [head, "|" + "---|" * (head.count("|") - 1)]
+
+        def row(name, ms, frame_ms, before, before_frame):
+            text = "| %s | %.2f | %.0f %% |" % (name, ms, 100.0 * ms / frame_ms)
+            if baseline:
+                text += (" %.2f | %.0f %% |" % (before, 100.0 * before / before_frame)) if before is not None else " - | - |"
+            return text
+
+        frame_ms = results[frame_key]
+        before_frame = baseline.get(frame_key) if baseline else None
+        stage_sum = before_sum = 0.0
+        for stage in SPLIT_STAGES:
+            key = ("stage", stage, depth, size, workers)
+            ms = results.get(key, 0.0)
+            before = baseline.get(key) if baseline else None
+            stage_sum += ms
+            before_sum += before or 0.0
+            lines.append(row(stage, ms, frame_ms, before, before_frame))
+        lines.append(row("rest of the frame", frame_ms - stage_sum, frame_ms,
+                         (before_frame - before_sum) if before_frame else None, before_frame))
+        lines.append(row("whole frame", frame_ms, frame_ms, before_frame, before_frame))
+        lines.append("")
+    return "\n".join(lines)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("results")
     parser.add_argument("--baseline")
+    parser.add_argument("--split", action="store_true")
     args = parser.parse_args()
     results = medians(args.results)
     if not results:
         sys.exit("report.py: no benchmark results in " + args.results)
-    print(table(results, medians(args.baseline) if args.baseline else None))
+    baseline = medians(args.baseline) if args.baseline else None
+    print(split(results, baseline) if args.split else table(results, baseline))
 
 
 if __name__ == "__main__":
