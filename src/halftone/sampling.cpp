@@ -268,6 +268,111 @@ RUVIVEDU_TARGET_AVX2 int resample_row_avx2(const Image<float>& box, const Mat3& 
     return end;
 }
 
+// box_filter for eight cells of a box row whose footprints span the same
+// number of source columns and rows, as they do when cells are only a few
+// pixels wide: every lane adds its own pixels with its own weights in the
+// order of add_edges and add_inside. Returns false, having written nothing,
+// when the spans differ or exceed max_span; the cells then go the scalar way.
+constexpr int max_span = 6;
+
+RUVIVEDU_TARGET_AVX2 inline void add8(const float* pixels, __m256i x, __m256i y, __m256 w, __m256i last_x,
+                                      __m256i last_y, __m256i row_floats, __m256& sum_lum, __m256& sum_alpha,
+                                      bool weighted)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i xc = _mm256_max_epi32(zero, _mm256_min_epi32(x, last_x));
+    const __m256i yc = _mm256_max_epi32(zero, _mm256_min_epi32(y, last_y));
+    const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(yc, row_floats), _mm256_slli_epi32(xc, 1));
+    const __m256 lum = _mm256_i32gather_ps(pixels, index, 4);
+    const __m256 alpha = _mm256_i32gather_ps(pixels + 1, index, 4);
+    if (weighted) {
+        sum_lum = _mm256_add_ps(sum_lum, _mm256_mul_ps(w, lum));
+        sum_alpha = _mm256_add_ps(sum_alpha, _mm256_mul_ps(w, alpha));
+    } else {
+        sum_lum = _mm256_add_ps(sum_lum, lum);
+        sum_alpha = _mm256_add_ps(sum_alpha, alpha);
+    }
+}
+
+RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Image<float>& src, const Mat3& box_to_src, int c, int r, float* out)
+{
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 fc = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(c), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+    const __m256 fr = _mm256_set1_ps(static_cast<float>(r));
+    const __m256 m00 = _mm256_set1_ps(box_to_src.m00), m01 = _mm256_set1_ps(box_to_src.m01);
+    const __m256 m10 = _mm256_set1_ps(box_to_src.m10), m11 = _mm256_set1_ps(box_to_src.m11);
+    const __m256 m20 = _mm256_set1_ps(box_to_src.m20), m21 = _mm256_set1_ps(box_to_src.m21);
+    // The corners (c - 0.5, r - 0.5) and (c + 0.5, r + 0.5) mapped as Mat3::map maps them.
+    const __m256 c0 = _mm256_sub_ps(fc, half), r0 = _mm256_sub_ps(fr, half);
+    const __m256 c1 = _mm256_add_ps(fc, half), r1 = _mm256_add_ps(fr, half);
+    const __m256 x0 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c0, m00), _mm256_mul_ps(r0, m10)), m20);
+    const __m256 y0 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c0, m01), _mm256_mul_ps(r0, m11)), m21);
+    const __m256 x1 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c1, m00), _mm256_mul_ps(r1, m10)), m20);
+    const __m256 y1 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c1, m01), _mm256_mul_ps(r1, m11)), m21);
+
+    const __m256 x0_floor = _mm256_floor_ps(x0);
+    const __m256 y1_floor = _mm256_floor_ps(y1);
+    const __m256i left = _mm256_cvttps_epi32(x0_floor);
+    const __m256i right = _mm256_cvttps_epi32(_mm256_floor_ps(x1));
+    const __m256i top = _mm256_cvttps_epi32(_mm256_floor_ps(y0));
+    const __m256i bottom = _mm256_cvttps_epi32(y1_floor);
+    const __m256i span_x = _mm256_sub_epi32(right, left);
+    const __m256i span_y = _mm256_sub_epi32(bottom, top);
+    const int nx = _mm256_cvtsi256_si32(span_x);
+    const int ny = _mm256_cvtsi256_si32(span_y);
+    const __m256i same = _mm256_and_si256(_mm256_cmpeq_epi32(span_x, _mm256_set1_epi32(nx)),
+                                          _mm256_cmpeq_epi32(span_y, _mm256_set1_epi32(ny)));
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) != 0xFF || nx < 0 || ny < 0 || nx > max_span ||
+        ny > max_span)
+        return false;
+
+    __m256 wl = _mm256_sub_ps(_mm256_ceil_ps(x0), x0);
+    wl = _mm256_blendv_ps(wl, one, _mm256_cmp_ps(wl, zero, _CMP_EQ_OQ));
+    const __m256 wr = _mm256_sub_ps(x0, x0_floor);
+    __m256 wt = _mm256_sub_ps(_mm256_ceil_ps(y1), y1);
+    wt = _mm256_blendv_ps(wt, one, _mm256_cmp_ps(wt, zero, _CMP_EQ_OQ));
+    const __m256 wb = _mm256_sub_ps(y1, y1_floor);
+
+    const __m256i last_x = _mm256_set1_epi32(static_cast<int>(src.width - 1));
+    const __m256i last_y = _mm256_set1_epi32(static_cast<int>(src.height - 1));
+    const __m256i row_floats = _mm256_set1_epi32(static_cast<int>(src.width * 2));
+    const float* p = src.data;
+    __m256 sl = zero, sa = zero;
+    add8(p, left, top, _mm256_mul_ps(wt, wl), last_x, last_y, row_floats, sl, sa, true);
+    add8(p, left, bottom, _mm256_mul_ps(wb, wl), last_x, last_y, row_floats, sl, sa, true);
+    add8(p, right, top, _mm256_mul_ps(wr, wt), last_x, last_y, row_floats, sl, sa, true);
+    add8(p, right, bottom, _mm256_mul_ps(wb, wr), last_x, last_y, row_floats, sl, sa, true);
+    for (int k = 1; k < ny; ++k) {
+        const __m256i y = _mm256_add_epi32(top, _mm256_set1_epi32(k));
+        add8(p, left, y, wl, last_x, last_y, row_floats, sl, sa, true);
+        add8(p, right, y, wr, last_x, last_y, row_floats, sl, sa, true);
+    }
+    for (int k = 1; k < nx; ++k) {
+        const __m256i x = _mm256_add_epi32(left, _mm256_set1_epi32(k));
+        add8(p, x, top, wt, last_x, last_y, row_floats, sl, sa, true);
+        add8(p, x, bottom, wb, last_x, last_y, row_floats, sl, sa, true);
+    }
+    for (int ky = 1; ky < ny; ++ky) {
+        const __m256i y = _mm256_add_epi32(top, _mm256_set1_epi32(ky));
+        for (int kx = 1; kx < nx; ++kx) {
+            add8(p, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), y, one, last_x, last_y, row_floats, sl, sa, false);
+        }
+    }
+
+    // store_box, lane by lane: NaN luminance is kept, only values above 1 are limited.
+    __m256 lum = _mm256_and_ps(_mm256_div_ps(sl, sa), _mm256_cmp_ps(sa, zero, _CMP_GT_OQ));
+    lum = _mm256_blendv_ps(lum, one, _mm256_cmp_ps(lum, one, _CMP_GT_OQ));
+    __m256 alpha = _mm256_div_ps(sa, _mm256_mul_ps(_mm256_sub_ps(y1, y0), _mm256_sub_ps(x1, x0)));
+    alpha = _mm256_blendv_ps(alpha, one, _mm256_cmp_ps(alpha, one, _CMP_GT_OQ));
+    const __m256 low = _mm256_unpacklo_ps(lum, alpha);   // cells 0 1 | 4 5
+    const __m256 high = _mm256_unpackhi_ps(lum, alpha);  // cells 2 3 | 6 7
+    _mm256_storeu_ps(out, _mm256_permute2f128_ps(low, high, 0x20));
+    _mm256_storeu_ps(out + 8, _mm256_permute2f128_ps(low, high, 0x31));
+    return true;
+}
+
 #endif  // RUVIVEDU_X86_64
 
 } // namespace
@@ -283,6 +388,10 @@ void box_filter(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* 
     // An input world without pixels has nothing to average: every cell is
     // transparent (luminance 0, alpha 0) rather than a read of a missing pixel.
     const bool no_source = is_empty(*src);
+    // Gathers take 32-bit float offsets.
+    const bool avx2 = pixel_path() == PixelPath::avx2 && !no_source &&
+                      static_cast<uint64_t>(src->width) * src->height * 2 < (uint64_t{1} << 31);
+    (void)avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int r = begin; r < end; ++r) {
@@ -295,6 +404,13 @@ void box_filter(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* 
             continue;
         }
         int c = 0;
+#if RUVIVEDU_X86_64
+        if (avx2) {
+            while (c + 8 <= width && box_cells_avx2(*src, box_to_src, c, r, out + 2 * c)) {
+                c += 8;
+            }
+        }
+#endif
         for (; c + 4 <= width; c += 4) {
             BoxCell cells[4];
             for (int g = 0; g < 4; ++g) {

@@ -48,6 +48,11 @@ const Geometry geometries[] = {
     {64, 40, 64, 40, 7.0f, 0.0f, 32.0f, 20.0f},
     {53, 47, 53, 47, 23.3f, -117.5f, -5.0f, 60.0f},
     {29, 19, 31, 21, 3.5f, 90.0f, 14.0f, 9.0f},
+    // Whole DotSizes off the pixel grid: cells a few pixels wide whose edges
+    // cut pixels, so every edge weight of the box filter is in play.
+    {45, 31, 45, 31, 2.0f, 30.0f, 10.3f, 7.7f},
+    {41, 27, 41, 27, 1.0f, 12.0f, 20.25f, 13.6f},
+    {50, 36, 50, 36, 5.0f, 60.0f, 24.9f, 17.35f},
 };
 
 std::string describe(int depth, const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
