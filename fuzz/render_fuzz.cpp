@@ -53,8 +53,12 @@ World make_world(FuzzedDataProvider& in, Depth depth, A_long width, A_long heigh
     return w;
 }
 
-/// A downsample factor: usually one a host sends (1/1 .. 1/8, or up to 4/1),
-/// sometimes a ratio no host sends (zero, negative, extreme).
+/// A downsample factor: usually one a host sends (1/1 .. 1/8), sometimes a
+/// ratio no host sends (zero, negative, enlarging, extreme). Reductions far
+/// below 1/8 are left out on purpose except where they pass the render's size
+/// limits: a 300-pixel world at 1/4096 stands for a layer of over a million
+/// pixels a side, whose cell grid the render then builds at full size (seconds
+/// of legitimate work per call, which would only slow the search down).
 PF_RationalScale downsample(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 3)) {
@@ -65,10 +69,12 @@ PF_RationalScale downsample(FuzzedDataProvider& in)
     case 2:
         return {in.ConsumeIntegralInRange<A_long>(1, 4), in.ConsumeIntegralInRange<A_u_long>(1, 4)};
     default: {
-        static constexpr A_long nums[] = {0, -1, -7, std::numeric_limits<A_long>::min(), 1 << 20,
-                                          std::numeric_limits<A_long>::max()};
-        static constexpr A_u_long dens[] = {0, 1, 3, 1u << 20, std::numeric_limits<A_u_long>::max()};
-        return {in.PickValueInArray(nums), in.PickValueInArray(dens)};
+        static constexpr PF_RationalScale odd[] = {
+            {0, 1}, {0, 0}, {1, 0}, {-1, 2}, {-7, 3}, {std::numeric_limits<A_long>::min(), 1},
+            {1 << 20, 1}, {std::numeric_limits<A_long>::max(), 1},
+            {std::numeric_limits<A_long>::max(), std::numeric_limits<A_u_long>::max()},
+            {1, 1u << 20}, {1, std::numeric_limits<A_u_long>::max()}};
+        return in.PickValueInArray(odd);
     }
     }
 }
