@@ -83,7 +83,11 @@ struct ToolRun {
 
 ToolRun run_tool(const Scratch& scratch, const std::vector<std::string>& args)
 {
-    std::string command = quote(RUVIVEDU_TOOL_EXE);
+    // In a sanitizer build the tool's leak reports must carry whole stacks,
+    // or a suppression of a third-party frame could not match them.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string command = "ASAN_OPTIONS=" + quote(std::string(asan ? asan : "") + ":fast_unwind_on_malloc=0") + " " +
+                          quote(RUVIVEDU_TOOL_EXE);
     for (const std::string& a : args)
         command += " " + quote(a);
     const std::string err_file = scratch.file(".stderr");
