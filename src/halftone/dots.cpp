@@ -284,7 +284,8 @@ RUVIVEDU_TARGET_AVX2 inline Walk8 make_walk8(const DotFrame& f)
     return {_mm256_set1_ps(s.m00), _mm256_set1_ps(s.m01), _mm256_set1_ps(s.m10), _mm256_set1_ps(s.m11),
             _mm256_set1_ps(s.m20), _mm256_set1_ps(s.m21), _mm256_set1_ps(g.m00), _mm256_set1_ps(g.m01),
             _mm256_set1_ps(g.m10), _mm256_set1_ps(g.m11), _mm256_set1_ps(g.m20), _mm256_set1_ps(g.m21),
-            _mm256_set1_epi32(static_cast<int>(f.grid_width) - 1), _mm256_set1_epi32(static_cast<int>(f.grid_height) - 1),
+            _mm256_set1_epi32(static_cast<int>(f.grid_width) - 1),
+            _mm256_set1_epi32(static_cast<int>(f.grid_height) - 1),
             _mm256_set1_epi32(static_cast<int>(f.grid_width)), f.cells};
 }
 
@@ -382,8 +383,7 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
     const int width = static_cast<int>(dst->width);
     // A grid without cells has no dots to draw: bare paper.
     const bool no_grid = grid->width == 0 || grid->height == 0;
-    const bool avx2 = pixel_path() == PixelPath::avx2;
-    (void)avx2;
+    [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int i = begin; i < end; ++i) {

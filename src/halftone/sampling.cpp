@@ -299,7 +299,8 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Image<float>& src, const Mat3& bo
     const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 zero = _mm256_setzero_ps();
-    const __m256 fc = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(c), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 fc = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(c), lanes));
     const __m256 fr = _mm256_set1_ps(static_cast<float>(r));
     const __m256 m00 = _mm256_set1_ps(box_to_src.m00), m01 = _mm256_set1_ps(box_to_src.m01);
     const __m256 m10 = _mm256_set1_ps(box_to_src.m10), m11 = _mm256_set1_ps(box_to_src.m11);
@@ -389,9 +390,8 @@ void box_filter(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* 
     // transparent (luminance 0, alpha 0) rather than a read of a missing pixel.
     const bool no_source = is_empty(*src);
     // Gathers take 32-bit float offsets.
-    const bool avx2 = pixel_path() == PixelPath::avx2 && !no_source &&
-                      static_cast<uint64_t>(src->width) * src->height * 2 < (uint64_t{1} << 31);
-    (void)avx2;
+    [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2 && !no_source &&
+                                       static_cast<uint64_t>(src->width) * src->height * 2 < (uint64_t{1} << 31);
 
     RUVIVEDU_PARALLEL_FOR
     for (int r = begin; r < end; ++r) {
@@ -447,9 +447,8 @@ void resample_bilinear(Image<float>* src, Image<float>* dst, HalfTone_Inner_Para
     const bool no_source = is_empty(*src);
 
     // Gathers take 32-bit float offsets.
-    const bool avx2 = pixel_path() == PixelPath::avx2 && !no_source &&
-                      static_cast<uint64_t>(src->width) * src->height * 2 < (uint64_t{1} << 31);
-    (void)avx2;
+    [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2 && !no_source &&
+                                       static_cast<uint64_t>(src->width) * src->height * 2 < (uint64_t{1} << 31);
 
     RUVIVEDU_PARALLEL_FOR
     for (int r = begin; r < end; ++r) {

@@ -254,7 +254,8 @@ RUVIVEDU_TARGET_AVX2 int convert_input_row_avx2(const char* in_row, float* dst, 
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const int end = width - width % 8;
     for (int x = 0; x < end; x += 8) {
-        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in_row + static_cast<std::ptrdiff_t>(x) * 4));
+        const char* pixels = in_row + static_cast<std::ptrdiff_t>(x) * 4;
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
         const __m256 a = _mm256_cvtepi32_ps(_mm256_and_si256(p, byte));
         const __m256 r = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 8), byte));
         const __m256 g = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 16), byte));
@@ -327,11 +328,10 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
     };
 
     // The wide code assumes packed four-component pixels, as the host's are.
-    const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T)) &&
-                      out->bytes_per_pixel == 4 * int(sizeof(T));
-    const bool avx2 = pixel_path() == PixelPath::avx2;
-    (void)wide;
-    (void)avx2;
+    [[maybe_unused]] const bool wide = pixel_path() != PixelPath::scalar &&
+                                       in->bytes_per_pixel == 4 * int(sizeof(T)) &&
+                                       out->bytes_per_pixel == 4 * int(sizeof(T));
+    [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
@@ -393,10 +393,9 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
     const float inv_white = params->inv_white;
     const int width = static_cast<int>(src->width);
 
-    const bool wide = pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T));
-    const bool avx2 = pixel_path() == PixelPath::avx2;
-    (void)wide;
-    (void)avx2;
+    [[maybe_unused]] const bool wide =
+        pixel_path() != PixelPath::scalar && in->bytes_per_pixel == 4 * int(sizeof(T));
+    [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
 
     RUVIVEDU_PARALLEL_FOR
     for (int y = begin; y < end; ++y) {
