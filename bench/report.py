@@ -114,8 +114,18 @@ def split(results, baseline):
             stage_sum += ms
             before_sum += before or 0.0
             lines.append(row(stage, ms, frame_ms, before, before_frame))
-        lines.append(row("rest of the frame", frame_ms - stage_sum, frame_ms,
-                         (before_frame - before_sum) if before_frame else None, before_frame))
+        # A frame that came out faster than its stages alone says the run was
+        # disturbed; its remainder is not shown.
+        rest = frame_ms - stage_sum
+        before_rest = (before_frame - before_sum) if before_frame else None
+        if rest < 0 or (before_rest is not None and before_rest < 0):
+            text = "| rest of the frame | %s | |" % ("%.2f" % rest if rest >= 0 else "(disturbed run)")
+            if baseline:
+                text += " %s | |" % ("%.2f" % before_rest if before_rest is not None and before_rest >= 0
+                                     else "(disturbed run)")
+            lines.append(text)
+        else:
+            lines.append(row("rest of the frame", rest, frame_ms, before_rest, before_frame))
         lines.append(row("whole frame", frame_ms, frame_ms, before_frame, before_frame))
         lines.append("")
     return "\n".join(lines)
