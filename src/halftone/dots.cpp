@@ -1,14 +1,18 @@
 // Dot rendering row jobs: circle, square and line screens.
 //
-// Two walks draw the same picture: a portable one, pixel by pixel, and an AVX2
+// Three walks draw the same picture: a portable one, pixel by pixel; an AVX2
 // one that carries eight neighbouring pixels of a row through the same float
 // operations in the same order (a lane whose candidate is skipped adds +0,
-// which leaves a sum of non-negative coverages unchanged). The AVX2 walk leaves
-// the last width % 8 pixels of a row to the portable one.
+// which leaves a sum of non-negative coverages unchanged), leaving the last
+// width % 8 pixels of a row to the portable one; and, for cells a few pixels
+// wide and more, an AVX2 walk that goes dot by dot over bands of rows and adds
+// each dot's coverage where it falls (see draw_band_spans_avx2).
 #include "halftone/dots.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "halftone/pixel_path.h"
 #include "pipeline/parallel.h"
@@ -370,6 +374,435 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
     return end;
 }
 
+// ---- AVX2, large cells: dot by dot over a band of rows ---------------------
+//
+// With cells many pixels wide most of a pixel's candidates lie out of reach,
+// and the per-pixel walk spends its time finding that out. This walk turns the
+// loop around. For a band of output rows it visits every lattice point (k, l)
+// that may be a candidate of some pixel there, in the order in which a pixel
+// adds its candidates (k ascending, then l ascending: (fx, fy), (fx, cy),
+// (cx, fy), (cx, cy)), reads the dot's ink once, and adds its coverage, eight
+// pixels at a time, to the pixels within its reach, summing straight in the
+// output rows. A pixel has (k, l) among its candidates exactly when
+// k - 1 < gx < k + 1 and l - 1 < gy < l + 1 (floor or ceil of gx is k); each
+// lane tests that on its own gx and gy, formed as the per-pixel walk forms
+// them, unless the whole vector lies where it holds for certain, and adds +0
+// where it fails. So every pixel receives the same coverages in the same order,
+// and its sum and paper value are the same bits.
+//
+// The ranges of rows, columns and lattice points the walk tries come from real
+// arithmetic with margins: they only ever hold more than the exact tests
+// accept (or, for the "for certain" ranges, less than they would).
+
+// Per shape: whether a dot of ink v draws anything at all, set-up for one dot,
+// then per row whether the dot may reach it and over which columns (a
+// superset), and its coverage of eight pixels of that row.
+struct CircleSpan {
+    float dot_radius, reach;
+    __m256 d_limit, r, q_full, q_empty, dy2;
+
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
+    // Rows further than this from the dot's centre miss it for certain: d is at
+    // least |i - py| (and |j - px|) up to a few ulps, far less than the margin.
+    double reach_margin() const { return static_cast<double>(reach) + 1.0; }
+    RUVIVEDU_TARGET_AVX2 void set_dot(float v)
+    {
+        const float rs = dot_radius * v + 0.5f - soft_edge;
+        d_limit = _mm256_set1_ps(reach);
+        r = _mm256_set1_ps(rs);
+        // Squared distances that settle a pixel without its square root: at
+        // or below q_full, d <= r and d <= reach, so the coverage is exactly 1;
+        // at or above q_empty, d > reach or d - r is past the soft edge, so it
+        // is exactly 0. Both keep a margin of many ulps to the true bounds.
+        const double full = std::min(static_cast<double>(rs), static_cast<double>(reach));
+        const double empty = std::min(static_cast<double>(reach), static_cast<double>(rs) + soft_edge);
+        q_full = _mm256_set1_ps(full > 0.0 ? static_cast<float>(full * full * (1.0 - 0x1p-16)) : -1.0f);
+        q_empty = _mm256_set1_ps(empty > 0.0 ? static_cast<float>(empty * empty * (1.0 + 0x1p-16)) : 0.0f);
+    }
+    RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
+    {
+        const double margin = reach_margin();
+        const float dy = fi - py;
+        if (std::fabs(static_cast<double>(dy)) > margin)
+            return false;
+        dy2 = _mm256_set1_ps(dy * dy);
+        lo = px - margin;
+        hi = px + margin;
+        return true;
+    }
+    RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 fj, __m256 px, __m256 candidate) const
+    {
+        const __m256 one = _mm256_set1_ps(1.0f);
+        const __m256 dx = _mm256_sub_ps(fj, px);
+        const __m256 q = _mm256_add_ps(_mm256_mul_ps(dx, dx), dy2);
+        const __m256 full = _mm256_cmp_ps(q, q_full, _CMP_LE_OQ);
+        const __m256 open = _mm256_andnot_ps(_mm256_or_ps(full, _mm256_cmp_ps(q, q_empty, _CMP_GE_OQ)), candidate);
+        if (_mm256_movemask_ps(open) == 0)
+            return _mm256_and_ps(_mm256_and_ps(full, candidate), one);
+        const __m256 d = _mm256_sqrt_ps(q);
+        const __m256 edge = _mm256_set1_ps(soft_edge);
+        const __m256 c = _mm256_sub_ps(one, _mm256_div_ps(_mm256_sub_ps(d, r), edge));
+        return _mm256_and_ps(_mm256_and_ps(clamp_unit8(c), _mm256_cmp_ps(d, d_limit, _CMP_LE_OQ)), candidate);
+    }
+};
+
+struct SquareSpan {
+    float dot_radius;
+    float hs;
+    __m256 limit, h, row_factor;
+
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
+    double reach_margin() const { return static_cast<double>(dot_radius) + 1.0; }
+    RUVIVEDU_TARGET_AVX2 void set_dot(float v)
+    {
+        hs = dot_radius * v;
+        limit = _mm256_set1_ps(dot_radius);
+        h = _mm256_set1_ps(hs);
+    }
+    RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
+    {
+        // The row's half of the test is the per-pixel one; |j - px| <=
+        // dot_radius holds within rounding for the columns.
+        const float dy = std::fabs(fi - py);
+        if (dy > dot_radius)
+            return false;
+        row_factor = _mm256_set1_ps(clamp_unit(hs - dy + 1.0f));
+        lo = static_cast<double>(px) - dot_radius - 1.0;
+        hi = static_cast<double>(px) + dot_radius + 1.0;
+        return true;
+    }
+    RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 fj, __m256 px, __m256 candidate) const
+    {
+        const __m256 dx = abs8(_mm256_sub_ps(fj, px));
+        const __m256 column_factor = clamp_unit8(_mm256_add_ps(_mm256_sub_ps(h, dx), _mm256_set1_ps(1.0f)));
+        const __m256 c = _mm256_mul_ps(row_factor, column_factor);
+        return _mm256_and_ps(_mm256_and_ps(c, _mm256_cmp_ps(dx, limit, _CMP_LE_OQ)), candidate);
+    }
+};
+
+struct LineSpan {
+    float w, t;
+    float tv;
+    __m256 wv, row_factor;
+
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v >= ink_epsilon; }
+    double reach_margin() const { return static_cast<double>(t) + 1.0; }
+    RUVIVEDU_TARGET_AVX2 void set_dot(float v)
+    {
+        tv = t * v;
+        wv = _mm256_set1_ps(w);
+    }
+    RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
+    {
+        // The row's half of the bar test, exactly as per pixel.
+        const float dy = std::fabs(fi - py);
+        if (!(std::floor(py - t) <= fi && fi < std::ceil(py + t) && dy <= t))
+            return false;
+        row_factor = _mm256_set1_ps(clamp_unit(tv - dy + 1.0f));
+        lo = std::floor(px - w) - 1.0;
+        hi = static_cast<double>(std::ceil(px + w)) + 1.0;
+        return true;
+    }
+    RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 fj, __m256 px, __m256 candidate) const
+    {
+        // floor(px - w) <= j and j < ceil(px + w) as in Line8::reach.
+        const __m256 one = _mm256_set1_ps(1.0f);
+        const __m256 dx = abs8(_mm256_sub_ps(fj, px));
+        __m256 within = _mm256_cmp_ps(_mm256_sub_ps(px, wv), _mm256_add_ps(fj, one), _CMP_LT_OQ);
+        within = _mm256_and_ps(within, _mm256_cmp_ps(fj, _mm256_add_ps(px, wv), _CMP_LT_OQ));
+        within = _mm256_and_ps(within, _mm256_cmp_ps(dx, wv, _CMP_LE_OQ));
+        const __m256 c = _mm256_mul_ps(clamp_unit8(_mm256_add_ps(_mm256_sub_ps(wv, dx), one)), row_factor);
+        return _mm256_and_ps(_mm256_and_ps(c, within), candidate);
+    }
+};
+
+RUVIVEDU_TARGET_AVX2 inline CircleSpan span_shape(const Circle& s)
+{
+    CircleSpan shape;
+    shape.dot_radius = s.dot_radius;
+    shape.reach = s.reach;
+    return shape;
+}
+RUVIVEDU_TARGET_AVX2 inline SquareSpan span_shape(const Square& s)
+{
+    SquareSpan shape;
+    shape.dot_radius = s.dot_radius;
+    shape.hs = 0.0f;
+    return shape;
+}
+RUVIVEDU_TARGET_AVX2 inline LineSpan span_shape(const Line& s)
+{
+    LineSpan shape;
+    shape.w = s.w;
+    shape.t = s.t;
+    shape.tv = 0.0f;
+    return shape;
+}
+
+// Grid positions further out than this (in grid units) leave the frame to
+// the per-pixel walk: below it floor and ceil are exact whole floats and
+// k +- 1 is exact.
+constexpr float span_coordinate_limit = 4194304.0f;  // 2^22
+// The span walk pays per lattice point and row; it wins once a cell is a few
+// pixels across. Moving this many pixels along a row crosses at most one grid
+// line of either family.
+constexpr float span_min_cell_pixels = 6.0f;
+// Rows drawn together: a dot's set-up is shared by the rows of a band, and the
+// band's rows (a few hundred KB at UHD) stay in the core's cache meanwhile.
+constexpr int span_band_rows = 32;
+
+// Whether the span walk may draw this frame: the cells are wide enough and
+// every pixel's grid position is finite and well inside the exact range (the
+// mapping is affine and rounds monotonically, so the corners bound it).
+bool spans_fit(const DotFrame& f, int width, int height)
+{
+    const Mat3& s = f.src_to_grid;
+    if (!(std::fabs(s.m00) + std::fabs(s.m01) <= 1.0f / span_min_cell_pixels))
+        return false;
+    const float xs[] = {0.0f, static_cast<float>(width - 1)};
+    const float ys[] = {0.0f, static_cast<float>(height - 1)};
+    for (float y : ys) {
+        for (float x : xs) {
+            float gx, gy;
+            s.map(x, y, gx, gy);
+            if (!(std::fabs(gx) < span_coordinate_limit && std::fabs(gy) < span_coordinate_limit))
+                return false;
+        }
+    }
+    const Mat3& g = f.grid_to_src;
+    for (float m : {g.m00, g.m01, g.m10, g.m11, g.m20, g.m21})
+        if (!std::isfinite(m))
+            return false;
+    return true;
+}
+
+// Columns of a row, as a closed range; empty when first > last.
+struct Columns {
+    int first, last;
+};
+
+RUVIVEDU_TARGET_AVX2 inline Columns meet(Columns a, Columns b)
+{
+    return {std::max(a.first, b.first), std::min(a.last, b.last)};
+}
+
+// [lo, hi] widened to whole columns and cut to the row.
+RUVIVEDU_TARGET_AVX2 inline Columns clip_columns(double lo, double hi, int width)
+{
+    const double first = std::max(0.0, std::floor(lo));
+    const double last = std::min(width - 1.0, std::ceil(hi));
+    if (!(first <= last))
+        return {0, -1};
+    return {static_cast<int>(first), static_cast<int>(last)};
+}
+
+// One grid coordinate along a row, g(j) = (j * m + row) + m2 in single
+// precision, and the columns where it may lie, and where it lies for certain,
+// strictly between two values.
+struct RowAxis {
+    double a, b, inv_a, slack;
+    bool flat;
+    float flat_value;
+    int width;
+
+    RUVIVEDU_TARGET_AVX2 void set(float m, float row, float m2, int width_in)
+    {
+        a = m;
+        b = static_cast<double>(row) + m2;
+        width = width_in;
+        // Three roundings of quantities no larger than these, with room to
+        // spare, as a distance along the row.
+        const double err = (std::fabs(a) * width + std::fabs(row) + std::fabs(m2)) * 0x1p-22 + 0x1p-100;
+        flat = m == 0.0f;
+        inv_a = flat ? 0.0 : 1.0 / a;
+        slack = flat ? 0.0 : err * std::fabs(inv_a);
+        // Without a slope every column has the same coordinate, row + m2.
+        flat_value = row + m2;
+    }
+
+    struct Within {
+        Columns maybe, surely;
+    };
+
+    RUVIVEDU_TARGET_AVX2 Within between(double lo, double hi) const
+    {
+        if (flat) {
+            const bool in = lo < flat_value && flat_value < hi;
+            const Columns columns = in ? Columns{0, width - 1} : Columns{0, -1};
+            return {columns, columns};
+        }
+        double j0 = (lo - b) * inv_a;
+        double j1 = (hi - b) * inv_a;
+        if (j0 > j1)
+            std::swap(j0, j1);
+        // A column of margin on each side covers the rounding of the quotients.
+        const Columns maybe = clip_columns(j0 - slack - 1.0, j1 + slack + 1.0, width);
+        const double first = std::max(0.0, std::ceil(j0 + slack) + 1.0);
+        const double last = std::min(width - 1.0, std::floor(j1 - slack) - 1.0);
+        const Columns surely = first <= last ? Columns{static_cast<int>(first), static_cast<int>(last)} : Columns{0, -1};
+        return {maybe, surely};
+    }
+};
+
+// Narrows l_first..l_last to the lattice rows whose dots (in the lattice column
+// whose share of the centre's y is k_y) may come within `reach` of output rows
+// `centre` +- `half`: py = (k_y + l * g11) + g21.
+RUVIVEDU_TARGET_AVX2 inline bool rows_reaching(float k_y, const Mat3& g, double centre, double half, double reach,
+                                               int& l_first, int& l_last)
+{
+    if (g.m11 == 0.0f)
+        return l_first <= l_last;
+    const double base = static_cast<double>(k_y) + g.m21;
+    const double spread = half + reach;
+    // The rounding of py, in lattice rows, plus a row of margin.
+    const double err =
+        (std::fabs(k_y) + std::fabs(g.m21) + std::fabs(centre) + spread) * 0x1p-21 / std::fabs(g.m11) + 1.0;
+    double l0 = (centre - spread - base) / g.m11;
+    double l1 = (centre + spread - base) / g.m11;
+    if (l0 > l1)
+        std::swap(l0, l1);
+    l0 = std::max(static_cast<double>(l_first), std::floor(l0 - err));
+    l1 = std::min(static_cast<double>(l_last), std::ceil(l1 + err));
+    if (!(l0 <= l1))
+        return false;
+    l_first = static_cast<int>(l0);
+    l_last = static_cast<int>(l1);
+    return true;
+}
+
+// Adds the coverage of one dot to columns [first, last] of one row (and to
+// whatever other lanes of the same vectors it truly covers).
+template <typename Span>
+RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s, float row_x, float row_y, float fk,
+                                                float fl, float px, Columns span, Columns sure, float* out, int width)
+{
+    const __m256 s00 = _mm256_set1_ps(s.m00), s01 = _mm256_set1_ps(s.m01);
+    const __m256 s20 = _mm256_set1_ps(s.m20), s21 = _mm256_set1_ps(s.m21);
+    const __m256 row_xv = _mm256_set1_ps(row_x), row_yv = _mm256_set1_ps(row_y);
+    const __m256 k_lo = _mm256_set1_ps(fk - 1.0f), k_hi = _mm256_set1_ps(fk + 1.0f);
+    const __m256 l_lo = _mm256_set1_ps(fl - 1.0f), l_hi = _mm256_set1_ps(fl + 1.0f);
+    const __m256 pxv = _mm256_set1_ps(px);
+    const __m256 eight = _mm256_set1_ps(8.0f);
+    const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+
+    int j = span.first - span.first % 8;
+    __m256 fj = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(j)),
+                              _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f));
+    for (; j <= span.last; j += 8, fj = _mm256_add_ps(fj, eight)) {
+        __m256 candidate = all;
+        if (j < sure.first || j + 7 > sure.last) {
+            const __m256 gx = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, s00), row_xv), s20);
+            const __m256 gy = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, s01), row_yv), s21);
+            candidate = _mm256_and_ps(_mm256_cmp_ps(k_lo, gx, _CMP_LT_OQ), _mm256_cmp_ps(gx, k_hi, _CMP_LT_OQ));
+            candidate = _mm256_and_ps(candidate, _mm256_cmp_ps(l_lo, gy, _CMP_LT_OQ));
+            candidate = _mm256_and_ps(candidate, _mm256_cmp_ps(gy, l_hi, _CMP_LT_OQ));
+        }
+        const __m256 c = shape.cover(fj, pxv, candidate);
+        if (j + 8 <= width) {
+            _mm256_storeu_ps(out + j, _mm256_add_ps(_mm256_loadu_ps(out + j), c));
+        } else {
+            const __m256 end = _mm256_set1_ps(static_cast<float>(width));
+            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, end, _CMP_LT_OQ));
+            _mm256_maskstore_ps(out + j, in_row, _mm256_add_ps(_mm256_maskload_ps(out + j, in_row), c));
+        }
+    }
+}
+
+// Rows [begin, end) of the output, every column, by the span walk; at most
+// span_band_rows rows.
+template <typename Shape>
+RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, Image<float>* dst,
+                                               int begin, int end)
+{
+    auto shape = span_shape(scalar_shape);
+    const Mat3& s = frame.src_to_grid;
+    const Mat3& g = frame.grid_to_src;
+    const int width = static_cast<int>(dst->width);
+    const int body = width - width % 8;
+    const __m256 one = _mm256_set1_ps(1.0f);
+
+    float row_x[span_band_rows], row_y[span_band_rows];
+    RowAxis along_x[span_band_rows], along_y[span_band_rows];
+    for (int i = begin; i < end; ++i) {
+        const int b = i - begin;
+        // The row's share of the mapping, formed as Mat3::map forms it.
+        row_x[b] = static_cast<float>(i) * s.m10;
+        row_y[b] = static_cast<float>(i) * s.m11;
+        along_x[b].set(s.m00, row_x[b], s.m20, width);
+        along_y[b].set(s.m01, row_y[b], s.m21, width);
+        float* out = dst->row(static_cast<uint32_t>(i));
+        for (int j = 0; j < body; j += 8)
+            _mm256_storeu_ps(out + j, _mm256_setzero_ps());
+        for (int j = body; j < width; ++j)
+            out[j] = 0.0f;
+    }
+
+    // The band's lattice points lie within the grid positions of its corners.
+    float gx_min = 0.0f, gx_max = 0.0f, gy_min = 0.0f, gy_max = 0.0f;
+    for (int corner = 0; corner < 4; ++corner) {
+        float gx, gy;
+        s.map(corner & 1 ? static_cast<float>(width - 1) : 0.0f, static_cast<float>(corner & 2 ? end - 1 : begin), gx,
+              gy);
+        gx_min = corner == 0 ? gx : std::min(gx_min, gx);
+        gx_max = corner == 0 ? gx : std::max(gx_max, gx);
+        gy_min = corner == 0 ? gy : std::min(gy_min, gy);
+        gy_max = corner == 0 ? gy : std::max(gy_max, gy);
+    }
+    const int k_first = static_cast<int>(std::floor(gx_min)), k_last = static_cast<int>(std::ceil(gx_max));
+    const int band_l_first = static_cast<int>(std::floor(gy_min)), band_l_last = static_cast<int>(std::ceil(gy_max));
+    const double reach = shape.reach_margin();
+    const double centre = 0.5 * (static_cast<double>(begin) + (end - 1));
+    const double half = 0.5 * ((end - 1) - static_cast<double>(begin));
+
+    for (int k = k_first; k <= k_last; ++k) {
+        const float fk = static_cast<float>(k);
+        const float k_x = fk * g.m00, k_y = fk * g.m01;
+        int l_first = band_l_first, l_last = band_l_last;
+        if (!rows_reaching(k_y, g, centre, half, reach, l_first, l_last))
+            continue;
+        for (int l = l_first; l <= l_last; ++l) {
+            const float fl = static_cast<float>(l);
+            // The dot's centre, as Mat3::map forms it.
+            const float px = k_x + fl * g.m10 + g.m20;
+            const float py = k_y + fl * g.m11 + g.m21;
+            const double top = std::max(static_cast<double>(begin), std::floor(py - reach));
+            const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + reach));
+            if (!(top <= bottom))
+                continue;
+            const float v = frame.ink(k, l);
+            if (!shape.draws(v))
+                continue;  // adds +0 wherever it is a candidate
+            shape.set_dot(v);
+            for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
+                const int b = i - begin;
+                const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
+                const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
+                Columns span = meet(on_k.maybe, on_l.maybe);
+                if (span.first > span.last)
+                    continue;
+                double lo, hi;
+                if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
+                    continue;
+                span = meet(span, clip_columns(lo, hi, width));
+                if (span.first > span.last)
+                    continue;
+                // Where (k, l) is a candidate of every pixel for certain, the
+                // lanes skip the test.
+                add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, meet(on_k.surely, on_l.surely),
+                               dst->row(static_cast<uint32_t>(i)), width);
+            }
+        }
+    }
+
+    for (int i = begin; i < end; ++i) {
+        float* out = dst->row(static_cast<uint32_t>(i));
+        for (int j = 0; j < body; j += 8)
+            _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(_mm256_loadu_ps(out + j))));
+        for (int j = body; j < width; ++j)
+            out[j] = 1.0f - clamp_unit(out[j]);
+    }
+}
+
 #endif  // RUVIVEDU_X86_64
 
 template <typename T, typename Shape>
@@ -384,6 +817,18 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
     // A grid without cells has no dots to draw: bare paper.
     const bool no_grid = grid->width == 0 || grid->height == 0;
     [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
+
+#if RUVIVEDU_X86_64
+    if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
+        const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
+        RUVIVEDU_PARALLEL_FOR
+        for (int b = 0; b < bands; ++b) {
+            const int first = begin + b * span_band_rows;
+            draw_band_spans_avx2(shape, frame, dst, first, std::min(end, first + span_band_rows));
+        }
+        return;
+    }
+#endif
 
     RUVIVEDU_PARALLEL_FOR
     for (int i = begin; i < end; ++i) {
@@ -428,10 +873,24 @@ void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>
     draw_dots(grid, dst, params, begin, end, Line{params->cell_size * 0.5f, params->dot_radius});
 }
 
+template <typename T>
+bool dots_drawn_by_spans(const HalfTone_Inner_Params<T>& params, uint32_t width, uint32_t height)
+{
+#if RUVIVEDU_X86_64
+    const DotFrame frame{params.src_to_grid, params.grid_to_src, nullptr, 1, 1};
+    return pixel_path() == PixelPath::avx2 && width > 0 && height > 0 &&
+           spans_fit(frame, static_cast<int>(width), static_cast<int>(height));
+#else
+    (void)params, (void)width, (void)height;
+    return false;
+#endif
+}
+
 #define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
     template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
-    template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);
+    template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
+    template bool dots_drawn_by_spans<T>(const HalfTone_Inner_Params<T>&, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)
 RUVIVEDU_INSTANTIATE_DOTS(unsigned short)

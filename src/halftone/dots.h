@@ -31,3 +31,10 @@ void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<
 /// points, half thickness dot_radius * v with a one-pixel ramp above and below.
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+/// Whether the dot jobs draw a frame with these matrices and this output size
+/// dot by dot over bands of rows (the AVX2 path, cells at least six pixels
+/// across, grid positions well within float's whole numbers) rather than pixel
+/// by pixel. Both walks give the same bits; tests ask which one they compared.
+template <typename T>
+bool dots_drawn_by_spans(const HalfTone_Inner_Params<T>& params, uint32_t width, uint32_t height);

@@ -6,11 +6,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "halftone/dots.h"
+#include "halftone/halftone_params.h"
 #include "halftone/pixel_path.h"
 #include "host_world.h"
 #include "pipeline/frame_render.h"
@@ -37,6 +40,9 @@ struct Geometry {
     float dot_size;
     float rotation;
     float offset_x, offset_y;
+    // Downsample factors as numerator / denominator, horizontal and vertical.
+    int32_t reduce_x_num = 1, reduce_y_num = 1;
+    uint32_t reduce_x_den = 1, reduce_y_den = 1;
 };
 
 // Widths that are not multiples of 4 or 8, DotSize 1 (every pixel between
@@ -53,6 +59,20 @@ const Geometry geometries[] = {
     {45, 31, 45, 31, 2.0f, 30.0f, 10.3f, 7.7f},
     {41, 27, 41, 27, 1.0f, 12.0f, 20.25f, 13.6f},
     {50, 36, 50, 36, 5.0f, 60.0f, 24.9f, 17.35f},
+};
+
+// Cells wide enough for the wide path to draw dot by dot over bands of rows:
+// the axis-aligned screen (one grid family parallel to the rows), a quarter
+// turn whose cosine is not quite zero, negative and half turns, a reduced
+// frame with unequal factors, bands ending part way, rows whose width leaves a
+// tail, and dots far larger than the layer with the lattice offset far away.
+const Geometry span_geometries[] = {
+    {150, 90, 150, 90, 24.0f, 0.0f, 75.0f, 45.0f},
+    {118, 100, 131, 77, 40.0f, 90.0f, 10.0f, 20.0f},
+    {97, 70, 97, 70, 9.0f, -30.0f, 3.3f, 5.1f},
+    {140, 81, 140, 81, 64.0f, 180.0f, 70.0f, 40.0f},
+    {90, 60, 90, 60, 500.0f, 45.0f, -1000.0f, 2000.0f},
+    {121, 99, 121, 99, 30.0f, 17.0f, 60.5f, 49.5f, 1, 1, 2, 3},
 };
 
 std::string describe(int depth, const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
@@ -111,16 +131,36 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
     c.shape = shape;
     c.sampling = sampling;
     c.alpha = alpha;
+    c.downsample_x = {g.reduce_x_num, g.reduce_x_den};
+    c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
     render_frame<T>(&c);
     EXPECT_TRUE(out.guards_intact());
     return out.pixels();
 }
 
+// Whether the wide path draws this frame's dots by spans.
 template <typename T>
-void expect_every_path_matches_portable(int depth)
+bool drawn_by_spans(const Geometry& g)
+{
+    HostWorld<T> in(g.in_width, g.in_height, 0), out(g.out_width, g.out_height, 0);
+    HalfTone_Params c = test_world::make_context(in, out);
+    c.dot_size = g.dot_size;
+    c.rotation = g.rotation;
+    c.offset_x = g.offset_x;
+    c.offset_y = g.offset_y;
+    c.downsample_x = {g.reduce_x_num, g.reduce_x_den};
+    c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
+    HalfTone_Inner_Params<T> params{};
+    init_inner_params(c, params);
+    return dots_drawn_by_spans(params, static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
+}
+
+template <typename T>
+void expect_every_path_matches_portable(int depth, const Geometry* begin, const Geometry* end)
 {
     PathGuard guard;
-    for (const Geometry& g : geometries) {
+    for (const Geometry* it = begin; it != end; ++it) {
+        const Geometry& g = *it;
         for (int32_t shape = 1; shape <= 3; ++shape) {
             for (int32_t sampling = 1; sampling <= 2; ++sampling) {
                 for (bool alpha : {false, true}) {
@@ -139,6 +179,13 @@ void expect_every_path_matches_portable(int depth)
     }
 }
 
+template <typename T>
+void expect_every_path_matches_portable(int depth)
+{
+    expect_every_path_matches_portable<T>(depth, std::begin(geometries), std::end(geometries));
+    expect_every_path_matches_portable<T>(depth, std::begin(span_geometries), std::end(span_geometries));
+}
+
 TEST(PixelPaths, EightBitRendersMatchThePortablePath)
 {
     expect_every_path_matches_portable<unsigned char>(0);
@@ -152,6 +199,25 @@ TEST(PixelPaths, SixteenBitRendersMatchThePortablePath)
 TEST(PixelPaths, FloatRendersMatchThePortablePath)
 {
     expect_every_path_matches_portable<float>(2);
+}
+
+// The comparisons above reach both wide walks of the dots: the span
+// geometries by bands of rows, the small cells pixel by pixel.
+TEST(PixelPaths, BothWideDotWalksAreCompared)
+{
+    PathGuard guard;
+    if (set_pixel_path(PixelPath::avx2) != PixelPath::avx2)
+        GTEST_SKIP() << "this processor has no AVX2 path";
+    for (const Geometry& g : span_geometries) {
+        SCOPED_TRACE(describe(0, g, 1, 1, false));
+        EXPECT_TRUE(drawn_by_spans<unsigned char>(g));
+    }
+    int pixel_walks = 0;
+    for (const Geometry& g : geometries)
+        pixel_walks += drawn_by_spans<unsigned char>(g) ? 0 : 1;
+    EXPECT_GE(pixel_walks, 4);
+    set_pixel_path(PixelPath::sse2);
+    EXPECT_FALSE(drawn_by_spans<unsigned char>(span_geometries[0]));
 }
 
 TEST(PixelPaths, ForcingAPathTheProcessorLacksKeepsTheBestOne)
