@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -11,32 +12,163 @@
 
 namespace {
 
+// A frame's large images are new memory every time unless kept: each page
+// of a fresh buffer faults in and is cleared by the system on its first
+// write, some 100 MB per UHD frame, which costs a fifth of the frame. So the
+// buffers of a finished frame are kept, up to a fixed total, for the next
+// frame, which nearly always asks for the same sizes (a timeline being
+// scrubbed or played). Every stage writes each pixel of its target before
+// anything reads it, so a reused buffer's old contents never show.
+constexpr std::size_t kept_bytes_limit = std::size_t{256} << 20;
+constexpr int kept_blocks_limit = 8;
+// Buffers below this size come from malloc as they are and are never kept.
+constexpr std::size_t large_buffer = std::size_t{8} << 20;
+// Large buffers are whole multiples of this (a huge page, where the system
+// has them), so that sizes close together share kept blocks.
+constexpr std::size_t block_unit = std::size_t{2} << 20;
+
+class KeptBuffers {
+public:
+    ~KeptBuffers() { release_all(); }
+
+    // A kept block of exactly `bytes`, or null.
+    void* take(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int i = count_ - 1; i >= 0; --i) {
+            if (blocks_[i].bytes == bytes) {
+                void* data = blocks_[i].data;
+                remove(i);
+                return data;
+            }
+        }
+        return nullptr;
+    }
+
+    // Keeps a block for a later frame, the oldest kept ones making room;
+    // false when it is larger than everything that may be kept.
+    bool keep(void* data, std::size_t bytes)
+    {
+        if (bytes > kept_bytes_limit)
+            return false;
+        void* evicted[kept_blocks_limit];
+        int evicted_count = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (count_ > 0 && (count_ == kept_blocks_limit || total_ + bytes > kept_bytes_limit)) {
+                evicted[evicted_count++] = blocks_[0].data;
+                remove(0);
+            }
+            blocks_[count_++] = {data, bytes};
+            total_ += bytes;
+        }
+        for (int i = 0; i < evicted_count; ++i)
+            std::free(evicted[i]);
+        return true;
+    }
+
+    void release_all()
+    {
+        void* released[kept_blocks_limit];
+        int released_count = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (count_ > 0) {
+                released[released_count++] = blocks_[0].data;
+                remove(0);
+            }
+        }
+        for (int i = 0; i < released_count; ++i)
+            std::free(released[i]);
+    }
+
+    std::size_t kept_bytes()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return total_;
+    }
+
+private:
+    struct Block {
+        void* data;
+        std::size_t bytes;
+    };
+
+    void remove(int i)
+    {
+        total_ -= blocks_[i].bytes;
+        for (int j = i + 1; j < count_; ++j)
+            blocks_[j - 1] = blocks_[j];
+        --count_;
+    }
+
+    std::mutex mutex_;
+    Block blocks_[kept_blocks_limit] = {};
+    int count_ = 0;
+    std::size_t total_ = 0;
+};
+
+KeptBuffers& kept_buffers()
+{
+    // Never destroyed before the last image: function-local, built on first use.
+    static KeptBuffers buffers;
+    return buffers;
+}
+
+// The byte size a buffer of `bytes` is allocated with, or 0 where that cannot
+// be represented.
+std::size_t allocated_size(std::size_t bytes)
+{
+    if (bytes < large_buffer)
+        return bytes;
+    const std::size_t rounded = (bytes + block_unit - 1) / block_unit * block_unit;
+    return rounded < bytes ? 0 : rounded;
+}
+
+void* fresh_block(std::size_t bytes)
+{
+#if defined(_WIN32)
+    return std::malloc(bytes);
+#else
+    void* block = std::aligned_alloc(block_unit, bytes);
 #if defined(__linux__)
-// A frame's large images are new memory every time: each 4 KiB page faults in
-// on its first write, and at UHD that is some 25000 faults per frame. Asking
-// for huge pages (where the system grants them on request) turns those into a
-// few dozen. The buffer is aligned so that the huge pages cover all of it.
-constexpr std::size_t huge_page = std::size_t{2} << 20;
-constexpr std::size_t huge_page_threshold = 4 * huge_page;
+    // Huge pages (where the system grants them on request) turn some 25000
+    // first-write faults of a UHD frame into a few dozen. Advice only: a
+    // refusal changes nothing.
+    if (block != nullptr)
+        madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+    return block;
+#endif
+}
 
 void* allocate_pixels(std::size_t bytes)
 {
-    if (bytes < huge_page_threshold)
+    if (bytes < large_buffer)
         return std::malloc(bytes);
-    const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-    if (rounded < bytes)
+    const std::size_t size = allocated_size(bytes);
+    if (size == 0)
         return nullptr;
-    void* block = std::aligned_alloc(huge_page, rounded);
-    if (block != nullptr)
-        madvise(block, rounded, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
+    if (void* kept = kept_buffers().take(size))
+        return kept;
+    void* block = fresh_block(size);
+    if (block == nullptr) {
+        // Memory kept for later frames is better spent on this one.
+        kept_buffers().release_all();
+        block = fresh_block(size);
+    }
     return block;
 }
-#else
-void* allocate_pixels(std::size_t bytes)
+
+void free_pixels(void* data, std::size_t bytes)
 {
-    return std::malloc(bytes);
+    if (data == nullptr)
+        return;
+    const std::size_t size = allocated_size(bytes);
+    if (bytes >= large_buffer && size != 0 && kept_buffers().keep(data, size))
+        return;
+    std::free(data);
 }
-#endif
 
 }  // namespace
 
@@ -71,11 +203,21 @@ Image<float>::Image(SPBasicSuite* pica_in, uint32_t width_in, uint32_t height_in
 
 Image<float>::~Image()
 {
+    free_pixels(data, static_cast<std::size_t>(row_stride) * height);
     width = 0;
     height = 0;
     row_stride = 0;
-    std::free(data);
     data = nullptr;
+}
+
+void release_kept_image_memory()
+{
+    kept_buffers().release_all();
+}
+
+std::size_t kept_image_memory()
+{
+    return kept_buffers().kept_bytes();
 }
 
 namespace {

@@ -17,6 +17,15 @@ struct memory_exception : std::exception {
 template <typename T>
 struct Image;
 
+/// Large image buffers of finished frames are kept (up to 256 MiB in all) for
+/// the frames that follow, which spares each frame the system's clearing of
+/// fresh memory. This frees them; the plug-in calls it when the host unloads
+/// it, and an allocation that fails first does the same before trying again.
+void release_kept_image_memory();
+
+/// Bytes of image memory kept for later frames now.
+std::size_t kept_image_memory();
+
 /// A heap-owned image of float channels, interleaved per pixel, rows packed.
 /// Channel c of pixel (x, y) is data[y * width * num_channels + x * num_channels + c].
 /// Offsets and the buffer size are formed in 64 bits, so an image may hold more

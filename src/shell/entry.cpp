@@ -3,6 +3,7 @@
 
 #include "effect_identity.h"
 #include "params.h"
+#include "pipeline/image.h"
 
 namespace ruvivedu {
 namespace {
@@ -58,6 +59,11 @@ extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out
         return about(in_data, out_data);
     case PF_Cmd_GLOBAL_SETUP:
         return global_setup(out_data);
+    case PF_Cmd_GLOBAL_SETDOWN:
+        // The host is done with the effect: the image memory kept for the
+        // next frame goes back. Nothing is reported, out_data is untouched.
+        release_kept_image_memory();
+        return PF_Err_NONE;
     case PF_Cmd_PARAMS_SETUP:
         return setup_params(in_data, out_data);
     case PF_Cmd_RENDER:

@@ -99,6 +99,35 @@ TYPED_TEST(FrameRender, BlackLayerIsFullInk)
         }
 }
 
+// Frames reuse the large buffers of the frames before them: a white frame
+// drawn into the memory of a black one (every shape, both samplings, so
+// every stage writes into memory that held ink) equals the same frame drawn
+// into fresh memory.
+TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
+{
+    using T = unsigned char;
+    const T w = white<T>();
+    // 2048 x 1024: the source and output images are large enough to be kept.
+    HostWorld<T> black(2048, 1024, 0), paper(2048, 1024, 0), out(2048, 1024, 0);
+    fill(black, w, T(0), T(0), T(0));
+    fill(paper, w, w, w, w);
+    for (int32_t shape : {1, 2, 3})
+        for (int32_t sampling : {1, 2}) {
+            release_kept_image_memory();
+            HalfTone_Params dark = make_context(black, out);
+            dark.shape = shape;
+            dark.sampling = sampling;
+            render_frame<T>(&dark);
+            ASSERT_GT(kept_image_memory(), 0u);
+            HalfTone_Params light = make_context(paper, out);
+            light.shape = shape;
+            light.sampling = sampling;
+            render_frame<T>(&light);
+            EXPECT_TRUE(all_pixels(out, w, w, w, w)) << "shape " << shape << ", sampling " << sampling;
+        }
+    release_kept_image_memory();
+}
+
 // A fully transparent layer draws nothing whatever its colour.
 TYPED_TEST(FrameRender, TransparentLayerGetsNoInk)
 {

@@ -87,6 +87,42 @@ TEST(ImageAllocation, UnrepresentableOrUnobtainableSizesRaiseMemoryException)
     EXPECT_STREQ(memory_exception().what(), "image buffer could not be allocated");
 }
 
+// A finished frame's large buffers serve the next frame of the same size;
+// small ones are never kept, the total kept stays bounded, and a release hands
+// everything back.
+TEST(KeptImageMemory, LargeBuffersServeTheNextFrameWithinABound)
+{
+    release_kept_image_memory();
+    ASSERT_EQ(kept_image_memory(), 0u);
+
+    const float* first = nullptr;
+    {
+        Image<float> image(nullptr, 2048, 1024, 2);  // 16 MiB
+        first = image.data;
+        image.row(1023)[4095] = 1.0f;
+    }
+    EXPECT_EQ(kept_image_memory(), std::size_t{16} << 20);
+    {
+        Image<float> same(nullptr, 1024, 2048, 2);
+        EXPECT_EQ(same.data, first);
+        EXPECT_EQ(kept_image_memory(), 0u);
+        Image<float> small(nullptr, 512, 512, 2);  // 2 MiB: the heap's own business
+    }
+    EXPECT_EQ(kept_image_memory(), std::size_t{16} << 20);
+
+    {
+        // Five 64 MiB images at once: no more than 256 MiB is kept after them.
+        Image<float> a(nullptr, 4096, 2048, 2), b(nullptr, 4096, 2048, 2), c(nullptr, 4096, 2048, 2),
+            d(nullptr, 4096, 2048, 2), e(nullptr, 4096, 2048, 2);
+        // Larger than everything that may be kept: freed at once.
+        Image<float> huge(nullptr, 8192, 4800, 2);
+    }
+    EXPECT_EQ(kept_image_memory(), std::size_t{256} << 20);
+
+    release_kept_image_memory();
+    EXPECT_EQ(kept_image_memory(), 0u);
+}
+
 // A 3 x 2 (luminance, alpha) image for the weighted lookup.
 struct WeightedImage : ::testing::Test {
     Image<float> image{nullptr, 3, 2, 2};
