@@ -405,6 +405,9 @@ struct CircleSpan {
     // Rows further than this from the dot's centre miss it for certain: d is at
     // least |i - py| (and |j - px|) up to a few ulps, far less than the margin.
     double reach_margin() const { return static_cast<double>(reach) + 1.0; }
+    // The largest |dx * a + dy * b| over the pixels the dot may cover, with
+    // room for rounding: d <= reach.
+    double extent_along(double a, double b) const { return (reach * (1.0 + 0x1p-16) + 0x1p-16) * std::hypot(a, b); }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         const float rs = dot_radius * v + 0.5f - soft_edge;
@@ -453,6 +456,11 @@ struct SquareSpan {
 
     RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
     double reach_margin() const { return static_cast<double>(dot_radius) + 1.0; }
+    // |dx| <= dot_radius and |dy| <= dot_radius.
+    double extent_along(double a, double b) const
+    {
+        return (dot_radius * (1.0 + 0x1p-16) + 0x1p-16) * (std::fabs(a) + std::fabs(b));
+    }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         hs = dot_radius * v;
@@ -487,6 +495,11 @@ struct LineSpan {
 
     RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v >= ink_epsilon; }
     double reach_margin() const { return static_cast<double>(t) + 1.0; }
+    // |dx| <= w and |dy| <= t.
+    double extent_along(double a, double b) const
+    {
+        return (w * (1.0 + 0x1p-16) + 0x1p-16) * std::fabs(a) + (t * (1.0 + 0x1p-16) + 0x1p-16) * std::fabs(b);
+    }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         tv = t * v;
@@ -574,6 +587,50 @@ bool spans_fit(const DotFrame& f, int width, int height)
         if (!std::isfinite(m))
             return false;
     return true;
+}
+
+// Whether every pixel a dot may cover is one of whose candidates that dot is,
+// in every frame position: then the walk needs neither the candidate spans nor
+// the lanes' candidate tests. A pixel at (px + dx, py + dy) from a dot's centre
+// has the dot (k, l) as a candidate when its grid position is within 1 of
+// (k, l) on both axes, i.e. |dx * m00 + dy * m10| < 1 and |dx * m01 + dy * m11|
+// < 1 up to rounding: of the pixel's grid position, of the centre, and of the
+// two matrices being each other's inverse only in single precision. All three
+// are bounded here from the frame's extremes (the mappings are affine), and
+// the shape's extent must stay below 1 by more than their sum.
+template <typename Span>
+bool dots_within_candidates(const Span& shape, const DotFrame& f, int width, int height)
+{
+    const Mat3& s = f.src_to_grid;
+    const Mat3& g = f.grid_to_src;
+    double grid_size = 0.0;
+    double k_min = 0.0, k_max = 0.0, l_min = 0.0, l_max = 0.0;
+    for (int corner = 0; corner < 4; ++corner) {
+        const double x = corner & 1 ? width - 1.0 : 0.0;
+        const double y = corner & 2 ? height - 1.0 : 0.0;
+        grid_size = std::max({grid_size, std::fabs(x * s.m00) + std::fabs(y * s.m10) + std::fabs(s.m20),
+                              std::fabs(x * s.m01) + std::fabs(y * s.m11) + std::fabs(s.m21)});
+        const double gx = x * s.m00 + y * s.m10 + s.m20;
+        const double gy = x * s.m01 + y * s.m11 + s.m21;
+        k_min = corner == 0 ? gx : std::min(k_min, gx);
+        k_max = corner == 0 ? gx : std::max(k_max, gx);
+        l_min = corner == 0 ? gy : std::min(l_min, gy);
+        l_max = corner == 0 ? gy : std::max(l_max, gy);
+    }
+    const double stretch = std::fabs(s.m00) + std::fabs(s.m10) + std::fabs(s.m01) + std::fabs(s.m11);
+    double centre_size = 0.0, mismatch = 0.0;
+    for (int corner = 0; corner < 4; ++corner) {
+        const double k = corner & 1 ? std::ceil(k_max) + 1.0 : std::floor(k_min) - 1.0;
+        const double l = corner & 2 ? std::ceil(l_max) + 1.0 : std::floor(l_min) - 1.0;
+        centre_size = std::max({centre_size, std::fabs(k * g.m00) + std::fabs(l * g.m10) + std::fabs(g.m20),
+                                std::fabs(k * g.m01) + std::fabs(l * g.m11) + std::fabs(g.m21)});
+        const double px = k * g.m00 + l * g.m10 + g.m20;
+        const double py = k * g.m01 + l * g.m11 + g.m21;
+        mismatch = std::max({mismatch, std::fabs(px * s.m00 + py * s.m10 + s.m20 - k),
+                             std::fabs(px * s.m01 + py * s.m11 + s.m21 - l)});
+    }
+    const double margin = (grid_size + centre_size * stretch) * 0x1p-20 + mismatch + 0x1p-16;
+    return shape.extent_along(s.m00, s.m10) < 1.0 - margin && shape.extent_along(s.m01, s.m11) < 1.0 - margin;
 }
 
 // Columns of a row, as a closed range; empty when first > last.
@@ -710,11 +767,12 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
 
 // Rows [begin, end) of the output, every column, by the span walk; at most
 // span_band_rows rows.
-template <typename Shape>
+template <bool within_candidates, typename Shape>
 RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, Image<float>* dst,
                                                int begin, int end)
 {
     auto shape = span_shape(scalar_shape);
+    const Columns whole_row{0, static_cast<int>(dst->width) - 1};
     const Mat3& s = frame.src_to_grid;
     const Mat3& g = frame.grid_to_src;
     const int width = static_cast<int>(dst->width);
@@ -775,11 +833,15 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
             shape.set_dot(v);
             for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
                 const int b = i - begin;
-                const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
-                const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
-                Columns span = meet(on_k.maybe, on_l.maybe);
-                if (span.first > span.last)
-                    continue;
+                Columns span = whole_row, sure = whole_row;
+                if constexpr (!within_candidates) {
+                    const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
+                    const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
+                    span = meet(on_k.maybe, on_l.maybe);
+                    if (span.first > span.last)
+                        continue;
+                    sure = meet(on_k.surely, on_l.surely);
+                }
                 double lo, hi;
                 if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
                     continue;
@@ -788,7 +850,7 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
                     continue;
                 // Where (k, l) is a candidate of every pixel for certain, the
                 // lanes skip the test.
-                add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, meet(on_k.surely, on_l.surely),
+                add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure,
                                dst->row(static_cast<uint32_t>(i)), width);
             }
         }
@@ -820,11 +882,17 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 
 #if RUVIVEDU_X86_64
     if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
+        const bool within_candidates =
+            dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
         RUVIVEDU_PARALLEL_FOR
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
-            draw_band_spans_avx2(shape, frame, dst, first, std::min(end, first + span_band_rows));
+            const int last = std::min(end, first + span_band_rows);
+            if (within_candidates)
+                draw_band_spans_avx2<true>(shape, frame, dst, first, last);
+            else
+                draw_band_spans_avx2<false>(shape, frame, dst, first, last);
         }
         return;
     }
@@ -873,24 +941,40 @@ void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>
     draw_dots(grid, dst, params, begin, end, Line{params->cell_size * 0.5f, params->dot_radius});
 }
 
-template <typename T>
-bool dots_drawn_by_spans(const HalfTone_Inner_Params<T>& params, uint32_t width, uint32_t height)
+namespace {
+
+template <typename Shape>
+DotWalk walk_for(const Shape& shape, const DotFrame& frame, uint32_t width, uint32_t height)
 {
 #if RUVIVEDU_X86_64
-    const DotFrame frame{params.src_to_grid, params.grid_to_src, nullptr, 1, 1};
-    return pixel_path() == PixelPath::avx2 && width > 0 && height > 0 &&
-           spans_fit(frame, static_cast<int>(width), static_cast<int>(height));
+    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    if (pixel_path() != PixelPath::avx2 || width == 0 || height == 0 || !spans_fit(frame, w, h))
+        return DotWalk::per_pixel;
+    return dots_within_candidates(span_shape(shape), frame, w, h) ? DotWalk::by_spans_untested : DotWalk::by_spans;
 #else
-    (void)params, (void)width, (void)height;
-    return false;
+    (void)shape, (void)frame, (void)width, (void)height;
+    return DotWalk::per_pixel;
 #endif
+}
+
+}  // namespace
+
+template <typename T>
+DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t width, uint32_t height)
+{
+    const DotFrame frame{params.src_to_grid, params.grid_to_src, nullptr, 1, 1};
+    if (shape == 2)
+        return walk_for(Square{params.dot_radius}, frame, width, height);
+    if (shape == 3)
+        return walk_for(Line{params.cell_size * 0.5f, params.dot_radius}, frame, width, height);
+    return walk_for(Circle{params.dot_radius, params.dot_radius + soft_edge}, frame, width, height);
 }
 
 #define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
     template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
-    template bool dots_drawn_by_spans<T>(const HalfTone_Inner_Params<T>&, uint32_t, uint32_t);
+    template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, int, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)
 RUVIVEDU_INSTANTIATE_DOTS(unsigned short)

@@ -32,9 +32,19 @@ void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
 
-/// Whether the dot jobs draw a frame with these matrices and this output size
-/// dot by dot over bands of rows (the AVX2 path, cells at least six pixels
-/// across, grid positions well within float's whole numbers) rather than pixel
-/// by pixel. Both walks give the same bits; tests ask which one they compared.
+/// How the dot jobs draw a frame. The AVX2 path draws cells at least six
+/// pixels across (grid positions well within float's whole numbers) dot by dot
+/// over bands of rows, and skips the per-pixel test of whether a dot is one of
+/// the pixel's candidates where the shape cannot reach any pixel for which it
+/// is not; everything else goes pixel by pixel. All walks give the same bits;
+/// tests ask which one they compared.
+enum class DotWalk {
+    per_pixel,
+    by_spans,
+    by_spans_untested,  ///< by spans, without the candidate tests
+};
+
+/// The walk render_circle (shape 1), render_square (2) or render_line (3)
+/// takes for a frame with these parameters and this output size.
 template <typename T>
-bool dots_drawn_by_spans(const HalfTone_Inner_Params<T>& params, uint32_t width, uint32_t height);
+DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t width, uint32_t height);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,6 +74,10 @@ const Geometry span_geometries[] = {
     {140, 81, 140, 81, 64.0f, 180.0f, 70.0f, 40.0f},
     {90, 60, 90, 60, 500.0f, 45.0f, -1000.0f, 2000.0f},
     {121, 99, 121, 99, 30.0f, 17.0f, 60.5f, 49.5f, 1, 1, 2, 3},
+    // Circles of DotSize 8 stay within the pixels whose candidates they are
+    // (by a hair); of DotSize 7 they do not.
+    {77, 66, 77, 66, 8.0f, 10.0f, 38.0f, 33.0f},
+    {77, 66, 77, 66, 7.0f, 10.0f, 38.0f, 33.0f},
 };
 
 std::string describe(int depth, const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
@@ -115,14 +120,33 @@ void add_odd_values(HostWorld<T>& w)
     }
 }
 
+// A float layer of grey noise from -2 to 1.2: ink from -0.2 to 3 changing
+// from one pixel to the next, so neighbouring dots range from none to three
+// times full size and dots reach as far as their shape lets them.
+void paint_noise(HostWorld<float>& w, uint32_t seed)
+{
+    uint32_t state = seed * 2654435761u + 1;
+    for (int32_t y = 0; y < w.height; ++y)
+        for (int32_t x = 0; x < w.width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const float grey = -2.0f + 3.2f * static_cast<float>(state >> 8) / 16777216.0f;
+            w.set(x, y, 1.0f, grey, grey, grey);
+        }
+}
+
 template <typename T>
-std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t sampling, bool alpha)
+std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t sampling, bool alpha,
+                                  uint32_t noise_seed = 0)
 {
     // Padding of one pixel plus the world's own guards: rows start off any
     // 16-byte boundary.
     HostWorld<T> in(g.in_width, g.in_height, 1), out(g.out_width, g.out_height, 2);
     test_world::paint_test_layer(in);
     add_odd_values(in);
+    if constexpr (std::is_floating_point_v<T>) {
+        if (noise_seed != 0)
+            paint_noise(in, noise_seed);
+    }
     HalfTone_Params c = test_world::make_context(in, out);
     c.dot_size = g.dot_size;
     c.rotation = g.rotation;
@@ -138,9 +162,9 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
     return out.pixels();
 }
 
-// Whether the wide path draws this frame's dots by spans.
+// The walk the dots of this frame take.
 template <typename T>
-bool drawn_by_spans(const Geometry& g)
+DotWalk walk_of(const Geometry& g, int32_t shape)
 {
     HostWorld<T> in(g.in_width, g.in_height, 0), out(g.out_width, g.out_height, 0);
     HalfTone_Params c = test_world::make_context(in, out);
@@ -152,7 +176,7 @@ bool drawn_by_spans(const Geometry& g)
     c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
     HalfTone_Inner_Params<T> params{};
     init_inner_params(c, params);
-    return dots_drawn_by_spans(params, static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
+    return dot_walk(params, shape, static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
 }
 
 template <typename T>
@@ -201,23 +225,79 @@ TEST(PixelPaths, FloatRendersMatchThePortablePath)
     expect_every_path_matches_portable<float>(2);
 }
 
-// The comparisons above reach both wide walks of the dots: the span
-// geometries by bands of rows, the small cells pixel by pixel.
-TEST(PixelPaths, BothWideDotWalksAreCompared)
+// Many frames of random geometry, most of them drawn by the span walk: its
+// row, column and lattice ranges are bounds with margins, and a margin too
+// thin shows up as a pixel that differs from the portable walk. Offsets reach
+// far out, where the grid coordinates carry large rounding errors; half the
+// frames are float noise sampled Nearest, whose dots of every size up to three
+// times full reach every edge of their shapes and candidate areas.
+TEST(PixelPaths, RandomFramesMatchThePortablePath)
+{
+    PathGuard guard;
+    std::mt19937 random(20261208);
+    auto uniform = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(random); };
+    auto whole = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    int by_spans = 0;
+    for (int n = 0; n < 60; ++n) {
+        Geometry g{};
+        g.in_width = whole(8, 130);
+        g.in_height = whole(8, 110);
+        g.out_width = whole(1, 4) == 1 ? whole(8, 140) : g.in_width;
+        g.out_height = whole(1, 4) == 1 ? whole(8, 120) : g.in_height;
+        g.dot_size = whole(1, 2) == 1 ? uniform(6.0f, 12.0f) : uniform(6.0f, 150.0f);
+        g.rotation = whole(1, 4) == 1 ? static_cast<float>(whole(-4, 4) * 45) : uniform(-360.0f, 360.0f);
+        const float reach = whole(1, 5) == 1 ? 50000.0f : 200.0f;
+        g.offset_x = uniform(-reach, reach);
+        g.offset_y = uniform(-reach, reach);
+        g.reduce_x_num = 1;
+        g.reduce_x_den = static_cast<uint32_t>(whole(1, 3));
+        g.reduce_y_num = 1;
+        g.reduce_y_den = whole(1, 2) == 1 ? g.reduce_x_den : static_cast<uint32_t>(whole(1, 3));
+        const bool noise = n % 2 == 1;
+        const int32_t sampling = noise ? 2 : 1;
+        const uint32_t seed = noise ? static_cast<uint32_t>(n) : 0u;
+        for (int32_t shape = 1; shape <= 3; ++shape) {
+            const bool alpha = whole(0, 1) == 1;
+            SCOPED_TRACE(describe(noise ? 2 : 0, g, shape, sampling, alpha) + ", offset " +
+                         std::to_string(g.offset_x) + ", " + std::to_string(g.offset_y));
+            auto draw = [&] {
+                return noise ? render<float>(g, shape, sampling, alpha, seed)
+                             : render<unsigned char>(g, shape, sampling, alpha);
+            };
+            set_pixel_path(PixelPath::scalar);
+            const auto portable = draw();
+            if (set_pixel_path(PixelPath::avx2) != PixelPath::avx2)
+                GTEST_SKIP() << "this processor has no AVX2 path";
+            EXPECT_EQ(draw(), portable);
+            by_spans += walk_of<unsigned char>(g, shape) != DotWalk::per_pixel ? 1 : 0;
+        }
+    }
+    EXPECT_GE(by_spans, 90);  // of 180: most frames exercise the span walk
+}
+
+// The comparisons above reach every wide walk of the dots: the span
+// geometries by bands of rows, with and without the candidate tests, and the
+// small cells pixel by pixel.
+TEST(PixelPaths, EveryWideDotWalkIsCompared)
 {
     PathGuard guard;
     if (set_pixel_path(PixelPath::avx2) != PixelPath::avx2)
         GTEST_SKIP() << "this processor has no AVX2 path";
+    int seen[3] = {0, 0, 0};
     for (const Geometry& g : span_geometries) {
-        SCOPED_TRACE(describe(0, g, 1, 1, false));
-        EXPECT_TRUE(drawn_by_spans<unsigned char>(g));
+        for (int32_t shape = 1; shape <= 3; ++shape) {
+            const DotWalk walk = walk_of<unsigned char>(g, shape);
+            EXPECT_NE(walk, DotWalk::per_pixel) << describe(0, g, shape, 1, false);
+            ++seen[static_cast<int>(walk)];
+        }
     }
-    int pixel_walks = 0;
     for (const Geometry& g : geometries)
-        pixel_walks += drawn_by_spans<unsigned char>(g) ? 0 : 1;
-    EXPECT_GE(pixel_walks, 4);
+        ++seen[static_cast<int>(walk_of<unsigned char>(g, 1))];
+    EXPECT_GE(seen[static_cast<int>(DotWalk::per_pixel)], 4);
+    EXPECT_GE(seen[static_cast<int>(DotWalk::by_spans)], 3);
+    EXPECT_GE(seen[static_cast<int>(DotWalk::by_spans_untested)], 3);
     set_pixel_path(PixelPath::sse2);
-    EXPECT_FALSE(drawn_by_spans<unsigned char>(span_geometries[0]));
+    EXPECT_EQ(walk_of<unsigned char>(span_geometries[0], 1), DotWalk::per_pixel);
 }
 
 TEST(PixelPaths, ForcingAPathTheProcessorLacksKeepsTheBestOne)
