@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "halftone/pixel_path.h"
@@ -408,6 +409,8 @@ struct CircleSpan {
     // The largest |dx * a + dy * b| over the pixels the dot may cover, with
     // room for rounding: d <= reach.
     double extent_along(double a, double b) const { return (reach * (1.0 + 0x1p-16) + 0x1p-16) * std::hypot(a, b); }
+    // The largest |dx| on any one row.
+    double half_width() const { return reach * (1.0 + 0x1p-16) + 0x1p-16; }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         const float rs = dot_radius * v + 0.5f - soft_edge;
@@ -461,6 +464,7 @@ struct SquareSpan {
     {
         return (dot_radius * (1.0 + 0x1p-16) + 0x1p-16) * (std::fabs(a) + std::fabs(b));
     }
+    double half_width() const { return dot_radius * (1.0 + 0x1p-16) + 0x1p-16; }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         hs = dot_radius * v;
@@ -500,6 +504,7 @@ struct LineSpan {
     {
         return (w * (1.0 + 0x1p-16) + 0x1p-16) * std::fabs(a) + (t * (1.0 + 0x1p-16) + 0x1p-16) * std::fabs(b);
     }
+    double half_width() const { return w * (1.0 + 0x1p-16) + 0x1p-16; }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
         tv = t * v;
@@ -589,17 +594,25 @@ bool spans_fit(const DotFrame& f, int width, int height)
     return true;
 }
 
-// Whether every pixel a dot may cover is one of whose candidates that dot is,
-// in every frame position: then the walk needs neither the candidate spans nor
-// the lanes' candidate tests. A pixel at (px + dx, py + dy) from a dot's centre
-// has the dot (k, l) as a candidate when its grid position is within 1 of
-// (k, l) on both axes, i.e. |dx * m00 + dy * m10| < 1 and |dx * m01 + dy * m11|
-// < 1 up to rounding: of the pixel's grid position, of the centre, and of the
-// two matrices being each other's inverse only in single precision. All three
-// are bounded here from the frame's extremes (the mappings are affine), and
-// the shape's extent must stay below 1 by more than their sum.
+// Where every pixel a dot may cover is one of whose candidates that dot is,
+// the walk needs neither the candidate spans nor the lanes' candidate tests. A
+// pixel at (px + dx, py + dy) from a dot's centre has the dot (k, l) as a
+// candidate when its grid position is within 1 of (k, l) on both axes, i.e.
+// |dx * m00 + dy * m10| < 1 and |dx * m01 + dy * m11| < 1 (src_to_grid), up to
+// rounding: of the pixel's grid position, of the centre, and of the two
+// matrices being each other's inverse only in single precision. All three are
+// bounded from the frame's extremes (the mappings are affine); the shape must
+// stay inside by more than their sum, either whole (every row of every dot) or
+// on the rows within `rows` of a dot's centre (the row's pixels lie within the
+// shape's half width of the centre, and the area is convex, so the two ends of
+// that stretch settle it).
+struct CandidateCover {
+    bool whole;
+    double rows;
+};
+
 template <typename Span>
-bool dots_within_candidates(const Span& shape, const DotFrame& f, int width, int height)
+CandidateCover dots_within_candidates(const Span& shape, const DotFrame& f, int width, int height)
 {
     const Mat3& s = f.src_to_grid;
     const Mat3& g = f.grid_to_src;
@@ -629,8 +642,20 @@ bool dots_within_candidates(const Span& shape, const DotFrame& f, int width, int
         mismatch = std::max({mismatch, std::fabs(px * s.m00 + py * s.m10 + s.m20 - k),
                              std::fabs(px * s.m01 + py * s.m11 + s.m21 - l)});
     }
-    const double margin = (grid_size + centre_size * stretch) * 0x1p-20 + mismatch + 0x1p-16;
-    return shape.extent_along(s.m00, s.m10) < 1.0 - margin && shape.extent_along(s.m01, s.m11) < 1.0 - margin;
+    const double inside = 1.0 - ((grid_size + centre_size * stretch) * 0x1p-20 + mismatch + 0x1p-16);
+    CandidateCover cover;
+    cover.whole = shape.extent_along(s.m00, s.m10) < inside && shape.extent_along(s.m01, s.m11) < inside;
+    // Per axis: half_width * |m0| + |dy| * |m1| < inside.
+    cover.rows = std::numeric_limits<double>::infinity();
+    const double axes[2][2] = {{s.m00, s.m10}, {s.m01, s.m11}};
+    for (const auto& axis : axes) {
+        const double room = inside - shape.half_width() * std::fabs(axis[0]);
+        if (!(room > 0.0))
+            cover.rows = -1.0;
+        else if (axis[1] != 0.0)
+            cover.rows = std::min(cover.rows, room / std::fabs(axis[1]) * (1.0 - 0x1p-20));
+    }
+    return cover;
 }
 
 // Columns of a row, as a closed range; empty when first > last.
@@ -769,7 +794,7 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
 // span_band_rows rows.
 template <bool within_candidates, typename Shape>
 RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, Image<float>* dst,
-                                               int begin, int end)
+                                               int begin, int end, double rows_within_candidates)
 {
     auto shape = span_shape(scalar_shape);
     const Columns whole_row{0, static_cast<int>(dst->width) - 1};
@@ -835,12 +860,15 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
                 const int b = i - begin;
                 Columns span = whole_row, sure = whole_row;
                 if constexpr (!within_candidates) {
-                    const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
-                    const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
-                    span = meet(on_k.maybe, on_l.maybe);
-                    if (span.first > span.last)
-                        continue;
-                    sure = meet(on_k.surely, on_l.surely);
+                    // Rows near the centre may still lie wholly inside.
+                    if (!(std::fabs(static_cast<double>(i) - py) < rows_within_candidates)) {
+                        const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
+                        const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
+                        span = meet(on_k.maybe, on_l.maybe);
+                        if (span.first > span.last)
+                            continue;
+                        sure = meet(on_k.surely, on_l.surely);
+                    }
                 }
                 double lo, hi;
                 if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
@@ -882,17 +910,16 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 
 #if RUVIVEDU_X86_64
     if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
-        const bool within_candidates =
-            dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
+        const CandidateCover cover = dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
         RUVIVEDU_PARALLEL_FOR
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);
-            if (within_candidates)
-                draw_band_spans_avx2<true>(shape, frame, dst, first, last);
+            if (cover.whole)
+                draw_band_spans_avx2<true>(shape, frame, dst, first, last, cover.rows);
             else
-                draw_band_spans_avx2<false>(shape, frame, dst, first, last);
+                draw_band_spans_avx2<false>(shape, frame, dst, first, last, cover.rows);
         }
         return;
     }
@@ -950,7 +977,7 @@ DotWalk walk_for(const Shape& shape, const DotFrame& frame, uint32_t width, uint
     const int w = static_cast<int>(width), h = static_cast<int>(height);
     if (pixel_path() != PixelPath::avx2 || width == 0 || height == 0 || !spans_fit(frame, w, h))
         return DotWalk::per_pixel;
-    return dots_within_candidates(span_shape(shape), frame, w, h) ? DotWalk::by_spans_untested : DotWalk::by_spans;
+    return dots_within_candidates(span_shape(shape), frame, w, h).whole ? DotWalk::by_spans_untested : DotWalk::by_spans;
 #else
     (void)shape, (void)frame, (void)width, (void)height;
     return DotWalk::per_pixel;
