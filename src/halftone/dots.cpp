@@ -400,6 +400,7 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
 // superset), and its coverage of eight pixels of that row.
 struct CircleSpan {
     float dot_radius, reach;
+    double inked;  // distance from the centre within which this dot may give ink
     __m256 d_limit, r, q_full, q_empty, dy2;
 
     RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
@@ -424,16 +425,24 @@ struct CircleSpan {
         const double empty = std::min(static_cast<double>(reach), static_cast<double>(rs) + soft_edge);
         q_full = _mm256_set1_ps(full > 0.0 ? static_cast<float>(full * full * (1.0 - 0x1p-16)) : -1.0f);
         q_empty = _mm256_set1_ps(empty > 0.0 ? static_cast<float>(empty * empty * (1.0 + 0x1p-16)) : 0.0f);
+        // Beyond `empty` a pixel gets nothing: a faint dot is much smaller
+        // than its reach.
+        inked = std::max(0.0, empty) * (1.0 + 0x1p-16) + 0x1p-16;
     }
+    // Rows further than this from the centre get no ink from the dot set up.
+    double dot_rows() const { return inked + 1.0; }
     RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
     {
-        const double margin = reach_margin();
-        const float dy = fi - py;
-        if (std::fabs(static_cast<double>(dy)) > margin)
+        // Exact in double: the pixel's distance is at least this.
+        const double rise = static_cast<double>(fi) - py;
+        if (!(std::fabs(rise) <= inked))
             return false;
+        const float dy = fi - py;
         dy2 = _mm256_set1_ps(dy * dy);
-        lo = px - margin;
-        hi = px + margin;
+        // The chord of the inked disc on this row, and a pixel more.
+        const double half = std::sqrt(inked * inked - rise * rise) + 1.0;
+        lo = px - half;
+        hi = px + half;
         return true;
     }
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 fj, __m256 px, __m256 candidate) const
@@ -455,6 +464,7 @@ struct CircleSpan {
 struct SquareSpan {
     float dot_radius;
     float hs;
+    double inked;  // |dx| and |dy| within which this dot may give ink
     __m256 limit, h, row_factor;
 
     RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
@@ -470,17 +480,24 @@ struct SquareSpan {
         hs = dot_radius * v;
         limit = _mm256_set1_ps(dot_radius);
         h = _mm256_set1_ps(hs);
+        // Ink needs h - |d| + 1 > 0 on both axes, and the cut at dot_radius.
+        inked = std::min(static_cast<double>(dot_radius), static_cast<double>(hs) + 1.0) * (1.0 + 0x1p-16) + 0x1p-16;
     }
+    double dot_rows() const { return inked + 1.0; }
     RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
     {
-        // The row's half of the test is the per-pixel one; |j - px| <=
-        // dot_radius holds within rounding for the columns.
+        // The row's half of the test is the per-pixel one; a row factor of 0
+        // zeroes every product. |j - px| < inked holds within rounding for the
+        // columns.
         const float dy = std::fabs(fi - py);
         if (dy > dot_radius)
             return false;
-        row_factor = _mm256_set1_ps(clamp_unit(hs - dy + 1.0f));
-        lo = static_cast<double>(px) - dot_radius - 1.0;
-        hi = static_cast<double>(px) + dot_radius + 1.0;
+        const float factor = clamp_unit(hs - dy + 1.0f);
+        if (factor == 0.0f)
+            return false;
+        row_factor = _mm256_set1_ps(factor);
+        lo = static_cast<double>(px) - inked - 1.0;
+        hi = static_cast<double>(px) + inked + 1.0;
         return true;
     }
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 fj, __m256 px, __m256 candidate) const
@@ -495,6 +512,7 @@ struct SquareSpan {
 struct LineSpan {
     float w, t;
     float tv;
+    double inked;  // |dy| within which this bar may give ink
     __m256 wv, row_factor;
 
     RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v >= ink_epsilon; }
@@ -509,14 +527,20 @@ struct LineSpan {
     {
         tv = t * v;
         wv = _mm256_set1_ps(w);
+        // Ink needs t * v - |dy| + 1 > 0, and |dy| <= t.
+        inked = std::min(static_cast<double>(t), static_cast<double>(tv) + 1.0) * (1.0 + 0x1p-16) + 0x1p-16;
     }
+    double dot_rows() const { return inked + 1.0; }
     RUVIVEDU_TARGET_AVX2 bool set_row(float fi, float px, float py, double& lo, double& hi)
     {
         // The row's half of the bar test, exactly as per pixel.
         const float dy = std::fabs(fi - py);
         if (!(std::floor(py - t) <= fi && fi < std::ceil(py + t) && dy <= t))
             return false;
-        row_factor = _mm256_set1_ps(clamp_unit(tv - dy + 1.0f));
+        const float factor = clamp_unit(tv - dy + 1.0f);
+        if (factor == 0.0f)
+            return false;  // zeroes every product
+        row_factor = _mm256_set1_ps(factor);
         lo = std::floor(px - w) - 1.0;
         hi = static_cast<double>(std::ceil(px + w)) + 1.0;
         return true;
@@ -848,14 +872,16 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
             // The dot's centre, as Mat3::map forms it.
             const float px = k_x + fl * g.m10 + g.m20;
             const float py = k_y + fl * g.m11 + g.m21;
-            const double top = std::max(static_cast<double>(begin), std::floor(py - reach));
-            const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + reach));
-            if (!(top <= bottom))
+            if (!(py + reach >= begin && py - reach <= end - 1))
                 continue;
             const float v = frame.ink(k, l);
             if (!shape.draws(v))
                 continue;  // adds +0 wherever it is a candidate
             shape.set_dot(v);
+            const double top = std::max(static_cast<double>(begin), std::floor(py - shape.dot_rows()));
+            const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + shape.dot_rows()));
+            if (!(top <= bottom))
+                continue;
             for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
                 const int b = i - begin;
                 Columns span = whole_row, sure = whole_row;
