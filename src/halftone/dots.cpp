@@ -938,7 +938,7 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
     if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
         const CandidateCover cover = dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
-        RUVIVEDU_PARALLEL_FOR
+        RUVIVEDU_PARALLEL_FOR_UNEVEN
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);
