@@ -32,7 +32,7 @@ void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
 
-/// How the dot jobs draw a frame. The AVX2 path draws cells at least six
+/// How the dot jobs draw a frame. The AVX2 path draws cells at least 6.5
 /// pixels across (grid positions well within float's whole numbers) dot by dot
 /// over bands of rows, and skips the per-pixel test of whether a dot is one of
 /// the pixel's candidates where the shape cannot reach any pixel for which it
