@@ -120,32 +120,33 @@ void write_picture(const std::string& path, int width, int height, int channels,
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < channels; ++c)
                 data[std::size_t((y * width + x) * channels + c)] = value(x, y, c);
-    OIIO::ImageSpec spec(width, height, channels, type);
+    OIIO::ImageSpec layout(width, height, channels, type);
     if (channels == 4 || channels == 2) {
-        spec.alpha_channel = channels - 1;
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        layout.alpha_channel = channels - 1;
+        layout.attribute("oiio:UnassociatedAlpha", 1);
     }
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->open(path, layout)) << out->geterror();
     ASSERT_TRUE(out->write_image(TypeDesc::FLOAT, data.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }
 
-/// A file as stored: its spec and its components in `type`, alpha unassociated.
+/// A file as stored: its layout and its components in `type`, alpha unassociated.
 template <class T>
-std::vector<T> read_raw(const std::string& path, TypeDesc type, OIIO::ImageSpec* spec_out)
+std::vector<T> read_raw(const std::string& path, TypeDesc type, OIIO::ImageSpec* layout_out)
 {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
+    auto in = OIIO::ImageInput::create(path, false, &config);
     EXPECT_TRUE(in) << OIIO::geterror();
     if (!in)
         return {};
-    const OIIO::ImageSpec spec = in->spec();
-    std::vector<T> data(std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels));
-    EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, type, data.data())) << in->geterror();
-    *spec_out = spec;
+    OIIO::ImageSpec layout;
+    EXPECT_TRUE(in->open(path, layout, config)) << in->geterror();
+    std::vector<T> data(std::size_t(layout.width) * std::size_t(layout.height) * std::size_t(layout.nchannels));
+    EXPECT_TRUE(in->read_image(0, 0, 0, layout.nchannels, type, data.data())) << in->geterror();
+    *layout_out = layout;
     return data;
 }
 
@@ -419,9 +420,9 @@ TEST(ToolFiles, WritingLeavesNoTemporaryFileBehind)
     world.fill(PF_Pixel16{16384, 32768, 0, 1});
     write_image(dir.file("out.png"), world);
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"out.png"}));
-    OIIO::ImageSpec spec;
-    const auto data = read_raw<std::uint16_t>(dir.file("out.png"), TypeDesc::UINT16, &spec);
-    EXPECT_EQ(spec.format, TypeDesc::UINT16);
+    OIIO::ImageSpec layout;
+    const auto data = read_raw<std::uint16_t>(dir.file("out.png"), TypeDesc::UINT16, &layout);
+    EXPECT_EQ(layout.format, TypeDesc::UINT16);
     ASSERT_EQ(data.size(), 24u);
     EXPECT_EQ(data[0], 65535); // red 32768
     EXPECT_EQ(data[2], 2);     // blue 1 -> round(65535 / 32768)
@@ -541,12 +542,12 @@ TEST_P(ToolRoundTrip, RendersWithTheFilesLayoutAndKeepsAlpha)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(dir.entries(), (std::set<std::string>{c.in_name, c.out_name}));
 
-    OIIO::ImageSpec spec;
-    const std::vector<float> out = read_raw<float>(dir.file(c.out_name), TypeDesc::FLOAT, &spec);
-    EXPECT_EQ(spec.width, width);
-    EXPECT_EQ(spec.height, height);
-    EXPECT_EQ(spec.nchannels, c.out_channels);
-    EXPECT_EQ(spec.format, c.out_type);
+    OIIO::ImageSpec layout;
+    const std::vector<float> out = read_raw<float>(dir.file(c.out_name), TypeDesc::FLOAT, &layout);
+    EXPECT_EQ(layout.width, width);
+    EXPECT_EQ(layout.height, height);
+    EXPECT_EQ(layout.nchannels, c.out_channels);
+    EXPECT_EQ(layout.format, c.out_type);
     if (c.out_channels != 4 || c.in_channels != 4)
         return;
     OIIO::ImageSpec in_spec;
@@ -611,10 +612,10 @@ TEST(ToolRun, DownsampleReducesTheLayerUnlessPrescaled)
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         const RunResult run = run_tool(args);
         ASSERT_EQ(run.status, 0) << run.err;
-        OIIO::ImageSpec spec;
-        read_raw<float>(dir.file("out.png"), TypeDesc::FLOAT, &spec);
-        EXPECT_EQ(spec.width, c.width) << c.extra[1];
-        EXPECT_EQ(spec.height, c.height) << c.extra[1];
+        OIIO::ImageSpec layout;
+        read_raw<float>(dir.file("out.png"), TypeDesc::FLOAT, &layout);
+        EXPECT_EQ(layout.width, c.width) << c.extra[1];
+        EXPECT_EQ(layout.height, c.height) << c.extra[1];
     }
 }
 

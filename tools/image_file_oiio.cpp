@@ -54,11 +54,11 @@ TypeDesc type_of(Depth depth)
 
 /// The alpha channel as the file declares it, else the usual place for its
 /// channel count: the second of two, the fourth of four or more.
-int alpha_channel_of(const OIIO::ImageSpec& spec)
+int alpha_channel_of(const OIIO::ImageSpec& layout)
 {
-    const int n = spec.nchannels;
-    if (spec.alpha_channel >= 0 && spec.alpha_channel < n)
-        return spec.alpha_channel;
+    const int n = layout.nchannels;
+    if (layout.alpha_channel >= 0 && layout.alpha_channel < n)
+        return layout.alpha_channel;
     return n == 2 ? 1 : n >= 4 ? 3 : -1;
 }
 
@@ -70,40 +70,42 @@ FilePicture read_picture_oiio(const std::string& path)
     // premultiply PNG and TIFF colour by alpha on reading.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path, false, &config);
     if (!in)
         throw ToolError("cannot read '" + path + "': " + one_line(OIIO::geterror()));
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.deep)
+    OIIO::ImageSpec layout;
+    if (!in->open(path, layout, config))
+        throw ToolError("cannot read '" + path + "': " + one_line(in->geterror()));
+    if (layout.deep)
         throw ToolError("cannot read '" + path + "': deep images are not supported");
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1)
+    if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth > 1)
         throw ToolError("cannot read '" + path + "': not a flat two-dimensional picture");
-    if (spec.width > kMaxLayerSide || spec.height > kMaxLayerSide)
-        throw ToolError("cannot read '" + path + "': " + larger_than_a_layer(spec.width, spec.height));
+    if (layout.width > kMaxLayerSide || layout.height > kMaxLayerSide)
+        throw ToolError("cannot read '" + path + "': " + larger_than_a_layer(layout.width, layout.height));
 
     FilePicture picture;
-    picture.width = spec.width;
-    picture.height = spec.height;
-    picture.channels = spec.nchannels;
-    picture.alpha_channel = alpha_channel_of(spec);
-    picture.depth = depth_of(spec.format);
+    picture.width = layout.width;
+    picture.height = layout.height;
+    picture.channels = layout.nchannels;
+    picture.alpha_channel = alpha_channel_of(layout);
+    picture.depth = depth_of(layout.format);
     picture.format = in->format_name();
     bool read = false;
     switch (picture.depth) {
     case Depth::u8:
         picture.full_scale = 255.0;
         picture.u8.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, spec.nchannels, TypeDesc::UINT8, picture.u8.data());
+        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::UINT8, picture.u8.data());
         break;
     case Depth::u16:
         picture.full_scale = 65535.0;
         picture.u16.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, spec.nchannels, TypeDesc::UINT16, picture.u16.data());
+        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::UINT16, picture.u16.data());
         break;
     case Depth::f32:
         picture.full_scale = 1.0;
         picture.f32.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, spec.nchannels, TypeDesc::FLOAT, picture.f32.data());
+        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::FLOAT, picture.f32.data());
         break;
     }
     // OpenImageIO's TIFF reader reports a strip cut short by the end of the
@@ -140,14 +142,14 @@ std::string write_picture_oiio(const std::string& path, const FilePicture& pictu
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
     if (!out)
         return one_line(OIIO::geterror());
-    OIIO::ImageSpec spec(picture.width, picture.height, picture.channels, type_of(picture.depth));
+    OIIO::ImageSpec layout(picture.width, picture.height, picture.channels, type_of(picture.depth));
     if (picture.alpha_channel >= 0) {
-        spec.alpha_channel = picture.alpha_channel;
+        layout.alpha_channel = picture.alpha_channel;
         // The values are straight (unassociated) alpha; tell the writer so it
         // neither divides colour by alpha nor marks the file premultiplied.
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        layout.attribute("oiio:UnassociatedAlpha", 1);
     }
-    if (!out->open(path, spec))
+    if (!out->open(path, layout))
         return one_line(out->geterror());
     bool written = false;
     switch (picture.depth) {

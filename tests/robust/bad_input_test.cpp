@@ -119,11 +119,11 @@ std::string good_picture(const Scratch& scratch, const std::string& name)
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = float((i * 37) % 101) / 100.0f;
     const OIIO::TypeDesc type = name.find(".exr") != std::string::npos ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::UINT8;
-    OIIO::ImageSpec spec(w, h, c, type);
-    spec.alpha_channel = 3;
+    OIIO::ImageSpec layout(w, h, c, type);
+    layout.alpha_channel = 3;
     const std::string path = scratch.file(name);
     auto out = OIIO::ImageOutput::create(path);
-    EXPECT_TRUE(out && out->open(path, spec) && out->write_image(OIIO::TypeDesc::FLOAT, data.data()) &&
+    EXPECT_TRUE(out && out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, data.data()) &&
                 out->close());
     return slurp(path);
 }
