@@ -942,8 +942,10 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 #if RUVIVEDU_X86_64
     if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
         const CandidateCover cover = dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
+        // Each thread of the loop build still takes one contiguous block of
+        // rows, made of whole bands.
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
-        RUVIVEDU_PARALLEL_FOR_UNEVEN
+        RUVIVEDU_PARALLEL_FOR
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);

@@ -11,15 +11,10 @@
 /// loop itself is split over the OpenMP team (static schedule, one contiguous
 /// band per thread); in the thread-block build the executor has already split
 /// the rows and the loop runs sequentially over its own band.
-/// RUVIVEDU_PARALLEL_FOR_UNEVEN is the same for loops over a few large
-/// iterations whose costs differ (bands of rows with more or fewer dots): the
-/// team takes them one at a time as threads come free.
 #if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
 #define RUVIVEDU_PARALLEL_FOR _Pragma("omp parallel for schedule(static)")
-#define RUVIVEDU_PARALLEL_FOR_UNEVEN _Pragma("omp parallel for schedule(dynamic)")
 #else
 #define RUVIVEDU_PARALLEL_FOR
-#define RUVIVEDU_PARALLEL_FOR_UNEVEN
 #endif
 
 /// Row job shapes. A job processes rows [begin, end) of its destination (the
