@@ -3,6 +3,7 @@
 #pragma once
 
 #include "substitute_host.h"
+#include "test_layer.h"
 
 #include <cstdint>
 #include <string>
@@ -14,10 +15,8 @@ namespace robust {
 /// binary with the loader's message when it cannot be loaded.
 const ruvivedu::host::PluginModule& plugin_module();
 
-/// A layer with a gradient, a transparent corner, partial alpha and a
-/// per-seed pattern, so frames made with different seeds differ everywhere.
-ruvivedu::host::World make_layer(ruvivedu::host::Depth depth, A_long width, A_long height, A_long padding,
-                                 unsigned seed, bool bottom_up = false);
+/// The shared test layer (test_layer.h).
+using test_layer::make_layer;
 
 /// The six parameter values as the host stores them.
 struct Settings {

@@ -2,6 +2,7 @@
 // render, the smart pre-render and render, their failure paths, and renders
 // from several host threads at once.
 #include "plugin_fixture.h"
+#include "test_layer.h"
 
 #include <cmath>
 #include <cstring>
@@ -16,38 +17,10 @@ namespace {
 
 constexpr PF_Err kSomeHostError = PF_Err_INVALID_INDEX;
 
-/// A layer with a diagonal gradient, a transparent corner and partial alpha,
-/// so every stage has something to do.
-World make_layer(Depth depth, A_long width, A_long height, A_long padding = 8)
-{
-    World world = World::padded(depth, width, height, padding);
-    for (A_long y = 0; y < height; ++y) {
-        for (A_long x = 0; x < width; ++x) {
-            const double lum = double(x + y) / double(width + height);
-            const double alpha = (x < width / 4 && y < height / 4) ? 0.0 : (x % 7 == 0 ? 0.5 : 1.0);
-            const double r = lum, g = 1.0 - lum, b = 0.5 * lum;
-            switch (depth) {
-            case Depth::u8:
-                world.pixel8(x, y) = PF_Pixel8{A_u_char(alpha * 255), A_u_char(r * 255), A_u_char(g * 255),
-                                               A_u_char(b * 255)};
-                break;
-            case Depth::u16:
-                world.pixel16(x, y) = PF_Pixel16{A_u_short(alpha * 32768), A_u_short(r * 32768),
-                                                 A_u_short(g * 32768), A_u_short(b * 32768)};
-                break;
-            case Depth::f32:
-                world.pixel32(x, y) = PF_PixelFloat{float(alpha), float(r), float(g), float(b)};
-                break;
-            }
-        }
-    }
-    return world;
-}
-
 /// A fresh host with the effect set up and a layer and an (all-zero) output world installed.
 void prepare(SubstituteHost& host, Depth depth, A_long width = 48, A_long height = 40)
 {
-    host.set_input(make_layer(depth, width, height));
+    host.set_input(test_layer::make_layer(depth, width, height, 8));
     host.set_output(World::padded(depth, width, height, 16));
     ASSERT_EQ(host.setup_effect(), PF_Err_NONE);
 }
