@@ -595,9 +595,31 @@ constexpr double span_min_cell_pixels = 6.5;
 // band's rows (a few hundred KB at UHD) stay in the core's cache meanwhile.
 constexpr int span_band_rows = 32;
 
+// The smallest and largest grid positions (as Mat3::map forms them) of the
+// output pixels in columns [0, width) and rows [first_row, last_row]: the
+// mapping is affine and rounds monotonically along either axis, so the four
+// corners bound it.
+struct GridBox {
+    float gx_min, gx_max, gy_min, gy_max;
+};
+
+GridBox grid_box(const Mat3& s, int width, int first_row, int last_row)
+{
+    GridBox box{};
+    for (int corner = 0; corner < 4; ++corner) {
+        float gx, gy;
+        s.map(corner & 1 ? static_cast<float>(width - 1) : 0.0f,
+              static_cast<float>(corner & 2 ? last_row : first_row), gx, gy);
+        box.gx_min = corner == 0 ? gx : std::min(box.gx_min, gx);
+        box.gx_max = corner == 0 ? gx : std::max(box.gx_max, gx);
+        box.gy_min = corner == 0 ? gy : std::min(box.gy_min, gy);
+        box.gy_max = corner == 0 ? gy : std::max(box.gy_max, gy);
+    }
+    return box;
+}
+
 // Whether the span walk may draw this frame: the cells are wide enough and
-// every pixel's grid position is finite and well inside the exact range (the
-// mapping is affine and rounds monotonically, so the corners bound it).
+// every pixel's grid position is finite and well inside the exact range.
 bool spans_fit(const DotFrame& f, int width, int height)
 {
     const Mat3& s = f.src_to_grid;
@@ -607,16 +629,10 @@ bool spans_fit(const DotFrame& f, int width, int height)
     const double side_y = std::hypot(static_cast<double>(g.m10), static_cast<double>(g.m11));
     if (!(std::min(side_x, side_y) >= span_min_cell_pixels))
         return false;
-    const float xs[] = {0.0f, static_cast<float>(width - 1)};
-    const float ys[] = {0.0f, static_cast<float>(height - 1)};
-    for (float y : ys) {
-        for (float x : xs) {
-            float gx, gy;
-            s.map(x, y, gx, gy);
-            if (!(std::fabs(gx) < span_coordinate_limit && std::fabs(gy) < span_coordinate_limit))
-                return false;
-        }
-    }
+    const GridBox box = grid_box(s, width, 0, height - 1);
+    for (float c : {box.gx_min, box.gx_max, box.gy_min, box.gy_max})
+        if (!(std::fabs(c) < span_coordinate_limit))
+            return false;
     for (float m : {g.m00, g.m01, g.m10, g.m11, g.m20, g.m21})
         if (!std::isfinite(m))
             return false;
@@ -850,18 +866,10 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
     }
 
     // The band's lattice points lie within the grid positions of its corners.
-    float gx_min = 0.0f, gx_max = 0.0f, gy_min = 0.0f, gy_max = 0.0f;
-    for (int corner = 0; corner < 4; ++corner) {
-        float gx, gy;
-        s.map(corner & 1 ? static_cast<float>(width - 1) : 0.0f, static_cast<float>(corner & 2 ? end - 1 : begin), gx,
-              gy);
-        gx_min = corner == 0 ? gx : std::min(gx_min, gx);
-        gx_max = corner == 0 ? gx : std::max(gx_max, gx);
-        gy_min = corner == 0 ? gy : std::min(gy_min, gy);
-        gy_max = corner == 0 ? gy : std::max(gy_max, gy);
-    }
-    const int k_first = static_cast<int>(std::floor(gx_min)), k_last = static_cast<int>(std::ceil(gx_max));
-    const int band_l_first = static_cast<int>(std::floor(gy_min)), band_l_last = static_cast<int>(std::ceil(gy_max));
+    const GridBox box = grid_box(s, width, begin, end - 1);
+    const int k_first = static_cast<int>(std::floor(box.gx_min)), k_last = static_cast<int>(std::ceil(box.gx_max));
+    const int band_l_first = static_cast<int>(std::floor(box.gy_min));
+    const int band_l_last = static_cast<int>(std::ceil(box.gy_max));
     const double reach = shape.reach_margin();
     const double centre = 0.5 * (static_cast<double>(begin) + (end - 1));
     const double half = 0.5 * ((end - 1) - static_cast<double>(begin));
@@ -926,6 +934,47 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
 
 #endif  // RUVIVEDU_X86_64
 
+// The walk a frame's dots take, and for the span walk the rows around a dot's
+// centre on which no candidate test is needed.
+struct WalkPlan {
+    DotWalk walk;
+    double rows_within_candidates;
+};
+
+template <typename Shape>
+WalkPlan plan_walk(const Shape& shape, const DotFrame& frame, uint32_t width, uint32_t height, bool grid_has_cells)
+{
+#if RUVIVEDU_X86_64
+    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    if (pixel_path() != PixelPath::avx2 || !grid_has_cells || w <= 0 || h <= 0 || !spans_fit(frame, w, h))
+        return {DotWalk::per_pixel, 0.0};
+    const CandidateCover cover = dots_within_candidates(span_shape(shape), frame, w, h);
+    return {cover.whole ? DotWalk::by_spans_untested : DotWalk::by_spans, cover.rows};
+#else
+    (void)shape, (void)frame, (void)width, (void)height, (void)grid_has_cells;
+    return {DotWalk::per_pixel, 0.0};
+#endif
+}
+
+// The three shapes as a frame's geometry sizes them.
+template <typename T>
+Circle circle_of(const HalfTone_Inner_Params<T>& params)
+{
+    return Circle{params.dot_radius, params.dot_radius + soft_edge};
+}
+
+template <typename T>
+Square square_of(const HalfTone_Inner_Params<T>& params)
+{
+    return Square{params.dot_radius};
+}
+
+template <typename T>
+Line line_of(const HalfTone_Inner_Params<T>& params)
+{
+    return Line{params.cell_size * 0.5f, params.dot_radius};
+}
+
 template <typename T, typename Shape>
 void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end,
                const Shape& shape)
@@ -940,8 +989,8 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
     [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
 
 #if RUVIVEDU_X86_64
-    if (avx2 && !no_grid && spans_fit(frame, width, static_cast<int>(dst->height))) {
-        const CandidateCover cover = dots_within_candidates(span_shape(shape), frame, width, static_cast<int>(dst->height));
+    const WalkPlan plan = plan_walk(shape, frame, dst->width, dst->height, !no_grid);
+    if (plan.walk != DotWalk::per_pixel) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
@@ -949,10 +998,10 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);
-            if (cover.whole)
-                draw_band_spans_avx2<true>(shape, frame, dst, first, last, cover.rows);
+            if (plan.walk == DotWalk::by_spans_untested)
+                draw_band_spans_avx2<true>(shape, frame, dst, first, last, plan.rows_within_candidates);
             else
-                draw_band_spans_avx2<false>(shape, frame, dst, first, last, cover.rows);
+                draw_band_spans_avx2<false>(shape, frame, dst, first, last, plan.rows_within_candidates);
         }
         return;
     }
@@ -985,49 +1034,30 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 template <typename T>
 void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    const float dot_radius = params->dot_radius;
-    draw_dots(grid, dst, params, begin, end, Circle{dot_radius, dot_radius + soft_edge});
+    draw_dots(grid, dst, params, begin, end, circle_of(*params));
 }
 
 template <typename T>
 void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, Square{params->dot_radius});
+    draw_dots(grid, dst, params, begin, end, square_of(*params));
 }
 
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, Line{params->cell_size * 0.5f, params->dot_radius});
+    draw_dots(grid, dst, params, begin, end, line_of(*params));
 }
-
-namespace {
-
-template <typename Shape>
-DotWalk walk_for(const Shape& shape, const DotFrame& frame, uint32_t width, uint32_t height)
-{
-#if RUVIVEDU_X86_64
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
-    if (pixel_path() != PixelPath::avx2 || width == 0 || height == 0 || !spans_fit(frame, w, h))
-        return DotWalk::per_pixel;
-    return dots_within_candidates(span_shape(shape), frame, w, h).whole ? DotWalk::by_spans_untested : DotWalk::by_spans;
-#else
-    (void)shape, (void)frame, (void)width, (void)height;
-    return DotWalk::per_pixel;
-#endif
-}
-
-}  // namespace
 
 template <typename T>
 DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t width, uint32_t height)
 {
     const DotFrame frame{params.src_to_grid, params.grid_to_src, nullptr, 1, 1};
     if (shape == 2)
-        return walk_for(Square{params.dot_radius}, frame, width, height);
+        return plan_walk(square_of(params), frame, width, height, true).walk;
     if (shape == 3)
-        return walk_for(Line{params.cell_size * 0.5f, params.dot_radius}, frame, width, height);
-    return walk_for(Circle{params.dot_radius, params.dot_radius + soft_edge}, frame, width, height);
+        return plan_walk(line_of(params), frame, width, height, true).walk;
+    return plan_walk(circle_of(params), frame, width, height, true).walk;
 }
 
 #define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
