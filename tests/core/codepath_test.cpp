@@ -120,6 +120,20 @@ void add_odd_values(HostWorld<T>& w)
     }
 }
 
+// A render context for the worlds with the geometry's screen and reduction.
+template <typename T>
+HalfTone_Params context_for(const Geometry& g, HostWorld<T>& in, HostWorld<T>& out)
+{
+    HalfTone_Params c = test_world::make_context(in, out);
+    c.dot_size = g.dot_size;
+    c.rotation = g.rotation;
+    c.offset_x = g.offset_x;
+    c.offset_y = g.offset_y;
+    c.downsample_x = {g.reduce_x_num, g.reduce_x_den};
+    c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
+    return c;
+}
+
 // A float layer of grey noise from -2 to 1.2: ink from -0.2 to 3 changing
 // from one pixel to the next, so neighbouring dots range from none to three
 // times full size and dots reach as far as their shape lets them.
@@ -147,16 +161,10 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
         if (noise_seed != 0)
             paint_noise(in, noise_seed);
     }
-    HalfTone_Params c = test_world::make_context(in, out);
-    c.dot_size = g.dot_size;
-    c.rotation = g.rotation;
-    c.offset_x = g.offset_x;
-    c.offset_y = g.offset_y;
+    HalfTone_Params c = context_for(g, in, out);
     c.shape = shape;
     c.sampling = sampling;
     c.alpha = alpha;
-    c.downsample_x = {g.reduce_x_num, g.reduce_x_den};
-    c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
     render_frame<T>(&c);
     EXPECT_TRUE(out.guards_intact());
     return out.pixels();
@@ -167,13 +175,7 @@ template <typename T>
 DotWalk walk_of(const Geometry& g, int32_t shape)
 {
     HostWorld<T> in(g.in_width, g.in_height, 0), out(g.out_width, g.out_height, 0);
-    HalfTone_Params c = test_world::make_context(in, out);
-    c.dot_size = g.dot_size;
-    c.rotation = g.rotation;
-    c.offset_x = g.offset_x;
-    c.offset_y = g.offset_y;
-    c.downsample_x = {g.reduce_x_num, g.reduce_x_den};
-    c.downsample_y = {g.reduce_y_num, g.reduce_y_den};
+    HalfTone_Params c = context_for(g, in, out);
     HalfTone_Inner_Params<T> params{};
     init_inner_params(c, params);
     return dot_walk(params, shape, static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
