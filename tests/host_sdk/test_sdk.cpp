@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <map>
-#include <regex>
 #include <sstream>
 
 namespace ruvivedu::test_sdk {
@@ -77,8 +76,63 @@ const char* const kPlatformClose = "#endif";
 
 const char* const kOwnBranchStart = "#else  // our own declarations";
 const char* const kOwnBranchEnd = "#endif  // RUVIVEDU_USE_HOST_SDK";
-const std::regex kMarker(R"(^// SDK header: (\S+)( \(Windows and macOS only\))?\s*$)");
-const std::regex kConstant(R"(^inline constexpr [A-Za-z_][A-Za-z0-9_]* ([A-Za-z_][A-Za-z0-9_]*) = (.+);(\s*//.*)?$)");
+const std::string kMarker = "// SDK header: ";
+const std::string kPlatformOnly = " (Windows and macOS only)";
+
+bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool is_identifier(const std::string& text)
+{
+    if (text.empty() || std::isdigit(static_cast<unsigned char>(text[0])))
+        return false;
+    for (char c : text)
+        if (!word_char(c))
+            return false;
+    return true;
+}
+
+/// A marker line: "// SDK header: PATH", optionally followed by the
+/// platform note. Sets `path` and `platform_only`.
+bool parse_marker(const std::string& line, std::string& path, bool& platform_only)
+{
+    if (line.compare(0, kMarker.size(), kMarker) != 0)
+        return false;
+    std::string rest = line.substr(kMarker.size());
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\r'))
+        rest.pop_back();
+    platform_only = rest.size() > kPlatformOnly.size() &&
+                    rest.compare(rest.size() - kPlatformOnly.size(), kPlatformOnly.size(), kPlatformOnly) == 0;
+    if (platform_only)
+        rest.erase(rest.size() - kPlatformOnly.size());
+    path = rest;
+    return !path.empty() && path.find(' ') == std::string::npos;
+}
+
+/// One of our constants, "inline constexpr TYPE NAME = VALUE;  // comment",
+/// split into name, value and the trailing comment (with its spaces).
+struct Constant {
+    std::string name, value, comment;
+};
+
+bool parse_constant(const std::string& line, Constant& constant)
+{
+    const std::string head = "inline constexpr ";
+    if (line.compare(0, head.size(), head) != 0)
+        return false;
+    const std::size_t type_end = line.find(' ', head.size());
+    const std::size_t equals = line.find(" = ", type_end);
+    if (type_end == std::string::npos || equals == std::string::npos)
+        return false;
+    constant.name = line.substr(type_end + 1, equals - type_end - 1);
+    const std::size_t comment = line.find("//", equals);
+    std::string code = line.substr(equals + 3, comment == std::string::npos ? std::string::npos : comment - equals - 3);
+    std::size_t code_end = code.find_last_not_of(' ');
+    if (!is_identifier(constant.name) || code_end == std::string::npos || code[code_end] != ';')
+        return false;
+    constant.value = code.substr(0, code_end);
+    constant.comment = comment == std::string::npos ? "" : code.substr(code_end + 1) + line.substr(comment);
+    return !constant.value.empty();
+}
 
 std::string strip_comment(const std::string& line)
 {
@@ -94,10 +148,9 @@ bool blank_or_comment(const std::string& line)
 bool names_word(const std::string& code, const std::string& name)
 {
     for (std::size_t at = code.find(name); at != std::string::npos; at = code.find(name, at + 1)) {
-        const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
-        const bool starts = at == 0 || !word(code[at - 1]);
+        const bool starts = at == 0 || !word_char(code[at - 1]);
         const std::size_t end = at + name.size();
-        if (starts && (end == code.size() || !word(code[end])))
+        if (starts && (end == code.size() || !word_char(code[end])))
             return true;
     }
     return false;
@@ -105,7 +158,15 @@ bool names_word(const std::string& code, const std::string& name)
 
 // The SDK's headers are C: fixed-width and size types come from stdint.h and
 // stddef.h without the std:: of our C++ declarations.
-std::string c_spelling(const std::string& line) { return std::regex_replace(line, std::regex(R"(\bstd::)"), ""); }
+std::string c_spelling(std::string line)
+{
+    for (std::size_t at = line.find("std::"); at != std::string::npos; at = line.find("std::", at))
+        if (at == 0 || !word_char(line[at - 1]))
+            line.erase(at, 5);
+        else
+            at += 5;
+    return line;
+}
 
 // Runs of our `inline constexpr` constants become one anonymous enum each,
 // the way the SDK declares its constants.
@@ -114,12 +175,12 @@ std::string constants_as_enums(const std::vector<std::string>& lines)
     std::string out;
     bool in_enum = false;
     for (const std::string& line : lines) {
-        std::smatch m;
-        if (std::regex_match(line, m, kConstant)) {
+        Constant constant;
+        if (parse_constant(line, constant)) {
             if (!in_enum)
                 out += "enum {\n";
             in_enum = true;
-            out += "    " + m[1].str() + " = " + m[2].str() + "," + m[3].str() + "\n";
+            out += "    " + constant.name + " = " + constant.value + "," + constant.comment + "\n";
             continue;
         }
         if (in_enum)
@@ -184,10 +245,11 @@ std::vector<SdkFile> make_test_sdk(const std::string& host_api_text, Flavour fla
     for (std::size_t i = begin; i < end; ++i) {
         const std::string& line = lines[i];
         const int number = int(i + 1);
-        std::smatch m;
-        if (std::regex_match(line, m, kMarker)) {
+        std::string marked;
+        bool marked_platform_only = false;
+        if (parse_marker(line, marked, marked_platform_only)) {
             close_platform();
-            current = m[1].str();
+            current = marked;
             if (current == "none")
                 continue;
             bool known = false;
@@ -195,7 +257,7 @@ std::vector<SdkFile> make_test_sdk(const std::string& host_api_text, Flavour fla
                 known = known || (layout.path == current && layout.cut_from_host_api);
             if (!known)
                 throw SplitError(fail_at(number, "'" + current + "' is not an SDK header the test SDK cuts"));
-            if (m[2].matched) {
+            if (marked_platform_only) {
                 platform_only = true;
                 parts[current].push_back(kPlatformOpen);
             }
