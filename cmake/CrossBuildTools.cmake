@@ -9,13 +9,9 @@ set(_ruvivedu_native_dir ${PROJECT_BINARY_DIR}/build-machine)
 set(RUVIVEDU_PIPL_GEN_COMMAND ${_ruvivedu_native_dir}/pipl_gen CACHE INTERNAL "")
 set(RUVIVEDU_PE_CHECK_COMMAND ${_ruvivedu_native_dir}/pe_check CACHE INTERNAL "")
 
+# The tools read the identity table, which includes no host header: the host
+# SDK, if the cross build uses one, has no mode for the build machine.
 set(_ruvivedu_native_args -DCMAKE_BUILD_TYPE=Release)
-# The generator reads the identity table through host_api.h: it must see the
-# same SDK headers as the cross build.
-if(RUVIVEDU_HOST_SDK_DIR)
-  list(APPEND _ruvivedu_native_args -DRUVIVEDU_HOST_SDK_DIR=${RUVIVEDU_HOST_SDK_DIR})
-endif()
-list(APPEND _ruvivedu_native_args -DRUVIVEDU_HOST_SDK_PARAM_NAME=${RUVIVEDU_HOST_SDK_PARAM_NAME})
 
 ExternalProject_Add(ruvivedu_build_machine_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}/cmake/build_machine

@@ -768,7 +768,7 @@ void HostCallbacks::install(SubstituteHost& host)
 
     PF_UtilCallbacks& utils = host.utils_;
     utils.copy = &HostCallbacks::copy;
-    PF_ANSICallbacksBlock& ansi = utils.ansi;
+    PF_ANSICallbacks& ansi = utils.ansi;
     ansi.atan = [](A_FpLong x) { return std::atan(x); };
     ansi.atan2 = [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); };
     ansi.ceil = [](A_FpLong x) { return std::ceil(x); };

@@ -10,8 +10,12 @@
 /// Placed directly before a stage's row loop. In the loop-strategy build the
 /// loop itself is split over the OpenMP team (static schedule, one contiguous
 /// band per thread); in the thread-block build the executor has already split
-/// the rows and the loop runs sequentially over its own band.
-#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
+/// the rows and the loop runs sequentially over its own band. MSVC's OpenMP is
+/// version 2.0 (a signed int loop index, no collapse), and inside a macro it
+/// takes a pragma in every version as __pragma.
+#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP && defined(_MSC_VER) && !defined(__clang__)
+#define RUVIVEDU_PARALLEL_FOR __pragma(omp parallel for schedule(static))
+#elif defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
 #define RUVIVEDU_PARALLEL_FOR _Pragma("omp parallel for schedule(static)")
 #else
 #define RUVIVEDU_PARALLEL_FOR

@@ -1,8 +1,12 @@
 // Who the effect is: the one table of names, version and flags that the
 // registration call, GLOBAL_SETUP and the generated PiPL resources all read.
+//
+// It includes no host header, on purpose: the programs a cross build runs on
+// the build machine (the PiPL generator, the module checker) read it too,
+// and the host's SDK does not compile for a build machine such as Linux. The
+// flags are therefore spelled by value here; the shell checks them against
+// the host's own names (entry.cpp), in our declarations and in the SDK's.
 #pragma once
-
-#include "host_api.h"
 
 #include <cstdint>
 
@@ -31,6 +35,8 @@ constexpr char kPiPLEntryName[] = "EntryPointFunc";
 /// The entry the registration call names. Hosts that register through
 /// PluginDataEntryFunction look this symbol up, so the module exports it too.
 constexpr char kRegisteredEntryName[] = "EffectMain";
+/// The registration entry itself, found by the host under this name.
+constexpr char kRegistrationEntryName[] = "PluginDataEntryFunction";
 /// Name used in the effect's messages and in the ABOUT text.
 constexpr char kMessageName[] = "Ruvivedu";
 constexpr char kAboutDescription[] = "Dezuz,Ezori";
@@ -50,15 +56,17 @@ constexpr int kVersionMajor = 1;
 constexpr int kVersionSub = 5;
 constexpr int kVersionFix = 2;
 constexpr int kVersionBuild = 0;
+/// The host's stage number for a release build (PF_Stage_RELEASE).
+constexpr int kVersionStage = 3;
 constexpr std::uint32_t kEffectVersion =
-    pack_effect_version(kVersionMajor, kVersionSub, kVersionFix, PF_Stage_RELEASE, kVersionBuild);
+    pack_effect_version(kVersionMajor, kVersionSub, kVersionFix, kVersionStage, kVersionBuild);
 static_assert(kEffectVersion == 693760u, "effect version word changed: hosts compare it with stored projects");
 
-constexpr std::uint32_t kGlobalOutFlags =
-    PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_PIX_INDEPENDENT | PF_OutFlag_USE_OUTPUT_EXTENT;
-constexpr std::uint32_t kGlobalOutFlags2 = PF_OutFlag2_SUPPORTS_THREADED_RENDERING |
-                                           PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER;
-static_assert(kGlobalOutFlags == 0x02000440u, "out_flags must match the PiPL's eGLO");
-static_assert(kGlobalOutFlags2 == 0x08001400u, "out_flags2 must match the PiPL's eGL2");
+/// out_flags: PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_PIX_INDEPENDENT |
+/// PF_OutFlag_USE_OUTPUT_EXTENT.
+constexpr std::uint32_t kGlobalOutFlags = 0x02000000u | 0x00000400u | 0x00000040u;
+/// out_flags2: PF_OutFlag2_SUPPORTS_THREADED_RENDERING |
+/// PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER.
+constexpr std::uint32_t kGlobalOutFlags2 = 0x08000000u | 0x00001000u | 0x00000400u;
 
 } // namespace ruvivedu

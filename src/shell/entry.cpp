@@ -5,8 +5,22 @@
 #include "params.h"
 #include "pipeline/image.h"
 
+#include <cstdint>
+
 namespace ruvivedu {
 namespace {
+
+// The identity table spells the flags and the stage by value, because it is
+// also read where no host header can be included; here they meet the host's
+// own names, ours or the SDK's.
+static_assert(kGlobalOutFlags == static_cast<std::uint32_t>(PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_PIX_INDEPENDENT |
+                                                            PF_OutFlag_USE_OUTPUT_EXTENT),
+              "out_flags of the identity table");
+static_assert(kGlobalOutFlags2 ==
+                  static_cast<std::uint32_t>(PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_FLOAT_COLOR_AWARE |
+                                             PF_OutFlag2_SUPPORTS_SMART_RENDER),
+              "out_flags2 of the identity table");
+static_assert(kVersionStage == PF_Stage_RELEASE, "version stage of the identity table");
 
 const A_u_char* host_string(const char* s) { return reinterpret_cast<const A_u_char*>(s); }
 

@@ -7,17 +7,34 @@
 //    headers are included instead, so the plug-in must use only names that exist there. Everything in this
 //    file outside the `#else` branch (the parameter-name macro, the entry-point pointer types) is ours and
 //    is defined in both modes.
+//
+// Our declarations name only what every SDK release we build against declares. Names that some releases
+// lack are left out on purpose, so that no code comes to depend on them: the SDK has no `A_AppID` and no
+// `PF_Precision` type (it stores those as plain A_long and A_short), no `PF_GPU_Framework_DIRECTX`, and
+// only newer releases have the out_flags2 bits 0x10000000 (MUTABLE_RENDER_SEQUENCE_DATA_SLOWER) and
+// 0x20000000 (SUPPORTS_DIRECTX_RENDERING); code that needs one of those spells its value.
+//
+// Each "SDK header:" line below names the SDK header that declares what follows it. The test SDK tree
+// (tests/host_sdk) is cut from this file along those lines, so a build against it fails the way a build
+// against the SDK would; "SDK header: none" marks what is ours alone.
 #pragma once
+
+// The programs a build runs on the build machine (the PiPL generator, the module checker) are built with
+// this defined: the SDK has no mode for a build machine such as Linux, so they take what they need from
+// the identity table (effect_identity.h), which includes no host header.
+#if defined(RUVIVEDU_BUILD_MACHINE_TOOL)
+#error "host_api.h in a build-machine tool: take names, version and flags from effect_identity.h"
+#endif
 
 #include <cstddef>
 #include <cstdint>
 
 #if defined(RUVIVEDU_USE_HOST_SDK) && RUVIVEDU_USE_HOST_SDK
 
-// The SDK spreads these declarations over several headers: types, commands, records and smart-render
-// structures in AE_Effect.h; utility, ANSI and colour callbacks in AE_EffectCB.h; the world suite and
-// its name in AE_EffectCBSuites.h (pixel formats in AE_EffectPixelFormat.h where the SDK has that file);
-// the basic suite in SPBasic.h (Headers/SP).
+// The SDK spreads these declarations over several headers (the "SDK header:" lines below say which), and
+// none of them includes all the others: AE_Effect.h does not bring in the registration types of
+// AE_PluginData.h, and the precision constants live in Util/Param_Utils.h, outside Headers/. The basic
+// suite is in Headers/SP/SPBasic.h.
 #include "AE_Effect.h"
 #include "AE_EffectCB.h"
 #if defined(__has_include)
@@ -26,7 +43,8 @@
 #endif
 #endif
 #include "AE_EffectCBSuites.h"
-#include "AE_Macros.h"
+#include "AE_PluginData.h"
+#include "Param_Utils.h"
 #include "SPBasic.h"
 
 #else  // our own declarations
@@ -35,6 +53,7 @@
 // Basic types
 // ---------------------------------------------------------------------------------------------------
 
+// SDK header: Headers/A.h
 typedef std::int32_t A_long;
 typedef std::uint32_t A_u_long;
 typedef std::int16_t A_short;
@@ -48,9 +67,7 @@ typedef std::uint64_t A_u_longlong;
 typedef std::intptr_t A_intptr_t;
 typedef A_long A_Err;
 
-typedef A_FpLong PF_FpLong;
-typedef A_FpShort PF_FpShort;
-
+// SDK header: Headers/AE_Effect.h (Windows and macOS only)
 // Windows declares PF_Boolean as plain char, macOS as unsigned char; only the signedness differs.
 #if defined(_WIN32)
 typedef A_char PF_Boolean;
@@ -65,6 +82,10 @@ typedef char** PF_Handle;
 #else
 typedef void** PF_Handle;
 #endif
+
+// SDK header: Headers/AE_Effect.h
+typedef A_FpLong PF_FpLong;
+typedef A_FpShort PF_FpShort;
 
 typedef A_long PF_ParamValue;
 typedef A_long PF_ParamIndex;
@@ -81,18 +102,11 @@ typedef A_long PF_OutFlags;
 typedef A_long PF_OutFlags2;
 typedef A_long PF_InFlags;
 typedef A_long PF_ChannelMask;
-typedef A_long PF_PixelFormat;
 typedef A_long PF_GPU_Framework;
-typedef A_long A_AppID;
-typedef A_short PF_Precision;
 typedef A_short PF_ValueDisplayFlags;
 typedef short PF_RenderOutputFlags;
 
-typedef std::int32_t SPErr;
-typedef std::int32_t SPBoolean;
-
 typedef struct _PF_ProgressInfo* PF_ProgPtr;  // the host's opaque effect reference
-typedef struct PF_PluginData* PF_PluginDataPtr;  // the host's opaque registration pointer
 
 // ---------------------------------------------------------------------------------------------------
 // Constants
@@ -211,8 +225,7 @@ inline constexpr PF_OutFlags2 PF_OutFlag2_CUSTOM_UI_ASYNC_MANAGER = 0x01000000;
 inline constexpr PF_OutFlags2 PF_OutFlag2_SUPPORTS_GPU_RENDER_F32 = 0x02000000;
 inline constexpr PF_OutFlags2 PF_OutFlag2_RESERVED12 = 0x04000000;
 inline constexpr PF_OutFlags2 PF_OutFlag2_SUPPORTS_THREADED_RENDERING = 0x08000000;
-inline constexpr PF_OutFlags2 PF_OutFlag2_MUTABLE_RENDER_SEQUENCE_DATA_SLOWER = 0x10000000;
-inline constexpr PF_OutFlags2 PF_OutFlag2_SUPPORTS_DIRECTX_RENDERING = 0x20000000;
+// 0x10000000 and 0x20000000 have names in newer SDK releases only (see the top of this file).
 
 // World flags (PF_LayerDef::world_flags).
 inline constexpr PF_WorldFlags PF_WorldFlag_DEEP = 0x00000001;
@@ -251,7 +264,6 @@ inline constexpr PF_GPU_Framework PF_GPU_Framework_NONE = 0;
 inline constexpr PF_GPU_Framework PF_GPU_Framework_OPENCL = 1;
 inline constexpr PF_GPU_Framework PF_GPU_Framework_METAL = 2;
 inline constexpr PF_GPU_Framework PF_GPU_Framework_CUDA = 3;
-inline constexpr PF_GPU_Framework PF_GPU_Framework_DIRECTX = 4;
 
 // Parameter types.
 inline constexpr PF_ParamType PF_Param_RESERVED = -1;
@@ -275,12 +287,15 @@ inline constexpr PF_ParamType PF_Param_RESERVED2 = 16;
 inline constexpr PF_ParamType PF_Param_RESERVED3 = 17;
 inline constexpr PF_ParamType PF_Param_POINT_3D = 18;
 
-inline constexpr PF_Precision PF_Precision_INTEGER = 0;
-inline constexpr PF_Precision PF_Precision_TENTHS = 1;
-inline constexpr PF_Precision PF_Precision_HUNDREDTHS = 2;
-inline constexpr PF_Precision PF_Precision_THOUSANDTHS = 3;
-inline constexpr PF_Precision PF_Precision_TEN_THOUSANDTHS = 4;
+// SDK header: Util/Param_Utils.h
+// Digits a fixed or float slider shows; the definitions store them in an A_short.
+inline constexpr A_short PF_Precision_INTEGER = 0;
+inline constexpr A_short PF_Precision_TENTHS = 1;
+inline constexpr A_short PF_Precision_HUNDREDTHS = 2;
+inline constexpr A_short PF_Precision_THOUSANDTHS = 3;
+inline constexpr A_short PF_Precision_TEN_THOUSANDTHS = 4;
 
+// SDK header: Headers/AE_Effect.h
 inline constexpr PF_ValueDisplayFlags PF_ValueDisplayFlag_NONE = 0;
 inline constexpr PF_ValueDisplayFlags PF_ValueDisplayFlag_PERCENT = 1;
 inline constexpr PF_ValueDisplayFlags PF_ValueDisplayFlag_PIXEL = 2;
@@ -305,7 +320,9 @@ inline constexpr PF_ParamUIFlags PF_PUI_DISABLED = 0x20;
 inline constexpr PF_ParamUIFlags PF_PUI_RADIO_BUTTON = 0x100;
 inline constexpr PF_ParamUIFlags PF_PUI_INVISIBLE = 0x200;
 
+// SDK header: Headers/AE_EffectPixelFormat.h
 // Pixel formats: four-character codes read as little-endian 32-bit integers ("argb" in memory).
+typedef A_long PF_PixelFormat;
 inline constexpr PF_PixelFormat PF_PixelFormat_ARGB32 = 0x62677261;
 inline constexpr PF_PixelFormat PF_PixelFormat_ARGB64 = 0x36316561;
 inline constexpr PF_PixelFormat PF_PixelFormat_ARGB128 = 0x32336561;
@@ -318,6 +335,7 @@ inline constexpr PF_PixelFormat PF_PixelFormat_PALDV25 = 0x32707664;
 inline constexpr PF_PixelFormat PF_PixelFormat_INVALID = 0x66646162;
 inline constexpr PF_PixelFormat PF_PixelFormat_FORCE_LONG_INT = -1;
 
+// SDK header: Headers/AE_Effect.h
 // String limits, not counting the terminating NUL.
 inline constexpr A_long PF_MAX_EFFECT_NAME_LEN = 31;
 inline constexpr A_long PF_MAX_EFFECT_CATEGORY_NAME_LEN = 31;
@@ -343,33 +361,23 @@ inline constexpr A_long PF_Vers_SUBVERS_BITS = 0xF;
 inline constexpr A_long PF_Vers_SUBVERS_SHIFT = 15;
 inline constexpr A_long PF_Vers_VERS_BITS = 0x7;
 inline constexpr A_long PF_Vers_VERS_SHIFT = 19;
-inline constexpr A_long PF_Vers_VERS_HIGH_BITS = 0xF;
-inline constexpr A_long PF_Vers_VERS_HIGH_SHIFT = 26;
-inline constexpr A_long PF_Vers_VERS_LOW_SHIFT = 3;
 
 inline constexpr A_long PF_Stage_DEVELOP = 0;
 inline constexpr A_long PF_Stage_ALPHA = 1;
 inline constexpr A_long PF_Stage_BETA = 2;
 inline constexpr A_long PF_Stage_RELEASE = 3;
 
-// Effect API version of the AE 22.0 SDK generation.
-inline constexpr A_long PF_AE220_PLUG_IN_VERSION = 13;
-inline constexpr A_long PF_AE220_PLUG_IN_SUBVERS = 27;
-
-// Packs a version word; majors above 7 spill into the high bits as newer SDKs do.
-#define PF_VERSION(vers, subvers, bugvers, stage, build)                                            \
-    (A_u_long)(((((A_u_long)(vers) >> PF_Vers_VERS_LOW_SHIFT) & PF_Vers_VERS_HIGH_BITS)             \
-                << PF_Vers_VERS_HIGH_SHIFT) |                                                        \
-               (((A_u_long)(vers) & PF_Vers_VERS_BITS) << PF_Vers_VERS_SHIFT) |                      \
-               (((A_u_long)(subvers) & PF_Vers_SUBVERS_BITS) << PF_Vers_SUBVERS_SHIFT) |             \
-               (((A_u_long)(bugvers) & PF_Vers_BUGFIX_BITS) << PF_Vers_BUGFIX_SHIFT) |               \
-               (((A_u_long)(stage) & PF_Vers_STAGE_BITS) << PF_Vers_STAGE_SHIFT) |                   \
-               (((A_u_long)(build) & PF_Vers_BUILD_BITS) << PF_Vers_BUILD_SHIFT))
-
+// SDK header: Headers/SP/SPTypes.h
+typedef std::int32_t SPErr;
+typedef std::int32_t SPBoolean;
 #define kSPNoError 0
+
+// SDK header: Headers/AE_EffectCBSuites.h
 #define kPFWorldSuite "PF World Suite"
 #define kPFWorldSuiteVersion1 1
 #define kPFWorldSuiteVersion2 2
+
+// SDK header: Headers/AE_Effect.h
 
 // ---------------------------------------------------------------------------------------------------
 // Small value records
@@ -469,7 +477,7 @@ typedef struct {
     PF_Fixed valid_min, valid_max;
     PF_Fixed slider_min, slider_max;
     PF_Fixed dephault;
-    PF_Precision precision;
+    A_short precision;
     PF_ValueDisplayFlags display_flags;
 } PF_FixedSliderDef;
 
@@ -482,7 +490,7 @@ typedef struct {
     PF_FpShort valid_min, valid_max;
     PF_FpShort slider_min, slider_max;
     PF_FpShort dephault;
-    PF_Precision precision;
+    A_short precision;
     PF_ValueDisplayFlags display_flags;
     PF_FSliderFlags fs_flags;
     PF_FpShort curve_tolerance;
@@ -621,6 +629,7 @@ typedef struct {
     void* reserved[10];
 } PF_InteractCallbacks;
 
+// SDK header: Headers/AE_EffectCB.h
 typedef struct {
     A_FpLong (*atan)(A_FpLong);
     A_FpLong (*atan2)(A_FpLong y, A_FpLong x);
@@ -642,7 +651,7 @@ typedef struct {
     A_FpLong (*asin)(A_FpLong);
     A_FpLong (*acos)(A_FpLong);
     A_long unused_longA[1];
-} PF_ANSICallbacksBlock;
+} PF_ANSICallbacks;
 
 typedef PF_Fixed PF_HLS_Pixel[3];
 typedef PF_Fixed PF_YIQ_Pixel[3];
@@ -688,7 +697,7 @@ typedef struct _PF_UtilCallbacks {
     void* host_dispose_handle;
     void* get_callback_addr;
     void* app;
-    PF_ANSICallbacksBlock ansi;
+    PF_ANSICallbacks ansi;
     PF_ColorCallbacks colorCB;
     void* get_platform_data;
     void* host_get_handle_size;
@@ -711,6 +720,7 @@ typedef struct _PF_UtilCallbacks {
 // Basic suite and world suite
 // ---------------------------------------------------------------------------------------------------
 
+// SDK header: Headers/SP/SPBasic.h
 typedef struct SPBasicSuite {
     SPErr (*AcquireSuite)(const char* name, std::int32_t version, const void** suite);
     SPErr (*ReleaseSuite)(const char* name, std::int32_t version);
@@ -721,6 +731,7 @@ typedef struct SPBasicSuite {
     SPErr (*Undefined)(void);
 } SPBasicSuite;
 
+// SDK header: Headers/AE_EffectCBSuites.h
 typedef struct PF_WorldSuite2 {
     PF_Err (*PF_NewWorld)(PF_ProgPtr effect_ref, A_long widthL, A_long heightL, PF_Boolean clear_pixB,
                           PF_PixelFormat pixel_format, PF_EffectWorld* worldP);
@@ -732,6 +743,7 @@ typedef struct PF_WorldSuite2 {
 // In and out records
 // ---------------------------------------------------------------------------------------------------
 
+// SDK header: Headers/AE_Effect.h
 typedef struct PF_InData {
     PF_InteractCallbacks inter;
     struct _PF_UtilCallbacks* utils;
@@ -873,12 +885,16 @@ typedef struct {
 // Registration
 // ---------------------------------------------------------------------------------------------------
 
+// SDK header: Headers/AE_PluginData.h
+typedef struct PF_PluginData* PF_PluginDataPtr;  // the host's opaque registration pointer
+
 // The host's registration callback, handed to PluginDataEntryFunction. Strings are unsigned chars.
 typedef A_Err (*PF_PluginDataCB)(PF_PluginDataPtr inPtr, const A_u_char* inNamePtr,
                                  const A_u_char* inMatchNamePtr, const A_u_char* inCategoryPtr,
                                  const A_u_char* inEntryPointNamePtr, A_long inkind, A_long inApiVersionMajor,
                                  A_long inApiVersionMinor, A_long inReservedInfo);
 
+// SDK header: none
 // ---------------------------------------------------------------------------------------------------
 // Layout checks. The host reads these records by offset, so a member out of place is a silent
 // corruption; every figure holds for 64-bit Windows (MSVC), macOS x86_64/arm64 and 64-bit Linux.
@@ -895,7 +911,6 @@ RUVIVEDU_CHECK_SIZE(A_Boolean, 1);
 RUVIVEDU_CHECK_SIZE(PF_Boolean, 1);
 RUVIVEDU_CHECK_SIZE(PF_Fixed, 4);
 RUVIVEDU_CHECK_SIZE(PF_Handle, 8);
-RUVIVEDU_CHECK_SIZE(PF_Precision, 2);
 RUVIVEDU_CHECK_SIZE(PF_RenderOutputFlags, 2);
 RUVIVEDU_CHECK_SIZE(PF_ProgPtr, 8);
 RUVIVEDU_CHECK_SIZE(SPErr, 4);
@@ -1009,12 +1024,12 @@ RUVIVEDU_CHECK_OFFSET(PF_InteractCallbacks, get_audio_data, 64);
 RUVIVEDU_CHECK_OFFSET(PF_InteractCallbacks, reserved_str, 72);
 RUVIVEDU_CHECK_OFFSET(PF_InteractCallbacks, reserved, 96);
 
-RUVIVEDU_CHECK_SIZE(PF_ANSICallbacksBlock, 160);
-RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacksBlock, sprintf, 120);
-RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacksBlock, strcpy, 128);
-RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacksBlock, asin, 136);
-RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacksBlock, acos, 144);
-RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacksBlock, unused_longA, 152);
+RUVIVEDU_CHECK_SIZE(PF_ANSICallbacks, 160);
+RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacks, sprintf, 120);
+RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacks, strcpy, 128);
+RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacks, asin, 136);
+RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacks, acos, 144);
+RUVIVEDU_CHECK_OFFSET(PF_ANSICallbacks, unused_longA, 152);
 RUVIVEDU_CHECK_SIZE(PF_ColorCallbacks, 64);
 
 RUVIVEDU_CHECK_SIZE(PF_UtilCallbacks, 552);

@@ -4,7 +4,7 @@
 # share the POSIX calls those branches make. The preprocessed text must show
 # the Apple branch was the one taken.
 #
-#   cmake -DCXX=<compiler> -DSOURCE_DIR=<tree> -P check_apple_paths.cmake
+#   cmake -DCXX=<compiler> -DSOURCE_DIR=<tree> [-DSDK=<test SDK folder>] -P check_apple_paths.cmake
 cmake_minimum_required(VERSION 3.25)
 foreach(var CXX SOURCE_DIR)
   if(NOT DEFINED ${var})
@@ -58,6 +58,22 @@ foreach(file src/halftone/processor_count.cpp host/plugin_module.cpp src/shell/e
     math(EXPR failures "${failures} + 1")
   endif()
 endforeach()
+
+# The shell against the test SDK as the macOS build sees it: Apple's compilers define __APPLE_CC__, from
+# which the SDK's platform check sets MAC_ENV.
+if(DEFINED SDK)
+  foreach(file src/shell/entry.cpp src/shell/params.cpp src/shell/render.cpp)
+    execute_process(COMMAND ${CXX} ${flags} -D__APPLE_CC__=6000 -DRUVIVEDU_USE_HOST_SDK=1 -I${SDK}/Headers
+                            -I${SDK}/Headers/SP -I${SDK}/Util -fsyntax-only ${SOURCE_DIR}/${file}
+                    ERROR_VARIABLE errors RESULT_VARIABLE status)
+    if(status EQUAL 0)
+      message(STATUS "ok    ${file} compiles as macOS code against the test SDK")
+    else()
+      message(SEND_ERROR "${file}: does not compile as macOS code against the test SDK:\n${errors}")
+      math(EXPR failures "${failures} + 1")
+    endif()
+  endforeach()
+endif()
 
 if(failures GREATER 0)
   message(FATAL_ERROR "check_apple_paths: ${failures} failed")

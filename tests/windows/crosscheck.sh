@@ -4,17 +4,21 @@
 # as the smart one and at a reduced resolution, and every picture must match
 # bit for bit. The Windows tool and plug-in run under Wine.
 #
-#   tests/windows/crosscheck.sh LINUX_BUILD WINDOWS_BUILD WORK_DIR
+#   tests/windows/crosscheck.sh LINUX_BUILD WINDOWS_BUILD WORK_DIR [MORE_WINDOWS_BUILDS...]
 #
 # LINUX_BUILD holds tools/ruvivedu, src/shell/Ruvivedu.so and
 # tests/windows/crosscheck; WINDOWS_BUILD holds tools/ruvivedu.exe and
-# src/shell/Ruvivedu.aex. WINE names the Wine loader (default: Debian's
-# wine64, which is not on the PATH); WINEPREFIX defaults to WINDOWS_BUILD/wine.
+# src/shell/Ruvivedu.aex. Each further Windows build (such as the one against
+# the test SDK) renders the same cases and is compared with the same Linux
+# pictures. WINE names the Wine loader (default: Debian's wine64, which is not
+# on the PATH); WINEPREFIX defaults to WINDOWS_BUILD/wine.
 set -euo pipefail
-[ $# -eq 3 ] || { sed -n '7p' "$0" | sed 's/^# *//'; exit 2; }
+[ $# -ge 3 ] || { sed -n '7p' "$0" | sed 's/^# *//'; exit 2; }
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
 work=$3
+more=()
+for build in "${@:4}"; do more+=("$(cd "$build" && pwd)"); done
 
 wine=${WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=${WINEPREFIX:-$windows/wine}
@@ -25,6 +29,7 @@ unset DISPLAY
 
 rm -rf "$work"
 mkdir -p "$work/in" "$work/linux" "$work/windows"
+for i in "${!more[@]}"; do mkdir -p "$work/windows-$((i + 2))"; done
 "$linux/tests/windows/crosscheck" inputs "$work/in"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
@@ -56,6 +61,13 @@ for c in "${cases[@]}"; do
     [ "${options[*]}" = "${options[*]/--dot-size/}" ] && options+=(--dot-size 6.5 --rotation 30)
     "$linux/tools/ruvivedu" render "in/$in" "linux/$out" "${options[@]}"
     "$wine" "$windows/tools/ruvivedu.exe" render "in/$in" "windows/$out" "${options[@]}"
+    for i in "${!more[@]}"; do
+        "$wine" "${more[$i]}/tools/ruvivedu.exe" render "in/$in" "windows-$((i + 2))/$out" "${options[@]}"
+    done
 done
 echo "crosscheck: ${#cases[@]} renders on each side; Linux against Windows:"
 "$linux/tests/windows/crosscheck" compare linux windows
+for i in "${!more[@]}"; do
+    echo "Linux against Windows, ${more[$i]}:"
+    "$linux/tests/windows/crosscheck" compare linux "windows-$((i + 2))"
+done

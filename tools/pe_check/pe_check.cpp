@@ -7,6 +7,7 @@
 //   pe_check --program FILE.exe     a program: imports Windows' own DLLs only
 //
 // Prints what it found and exits 0 when everything holds, 1 otherwise.
+#include "effect_identity.h"
 #include "pe_file.h"
 
 #include <algorithm>
@@ -19,7 +20,9 @@ namespace {
 
 using namespace ruvivedu::pe;
 
-const char* const kEntryPoints[] = {"EffectMain", "EntryPointFunc", "PluginDataEntryFunction"};
+// The identity table, not a host header: this program runs on the build machine.
+const char* const kEntryPoints[] = {ruvivedu::kRegisteredEntryName, ruvivedu::kPiPLEntryName,
+                                    ruvivedu::kRegistrationEntryName};
 constexpr std::uint16_t kUsEnglish = 1033;
 
 std::string lower(std::string text)
@@ -78,7 +81,8 @@ void check_module(Checker& check, const PeFile& file, const std::vector<std::uin
     }
     std::vector<std::string> expected(std::begin(kEntryPoints), std::end(kEntryPoints));
     std::sort(names.begin(), names.end());
-    check.expect(names == expected, "exports exactly EffectMain, EntryPointFunc, PluginDataEntryFunction");
+    std::sort(expected.begin(), expected.end());
+    check.expect(names == expected, "exports exactly " + expected[0] + ", " + expected[1] + ", " + expected[2]);
     for (const Export& e : file.exports)
         if (e.forwarded)
             check.expect(false, e.name + " is code in the module, not a forwarder");
