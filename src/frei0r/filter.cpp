@@ -38,11 +38,11 @@ struct Instance {
     Frei0rValues values;
     /// The input frame in the effect's component order (alpha, red, green,
     /// blue), kept from frame to frame.
-    std::unique_ptr<unsigned char[]> argb;
+    std::unique_ptr<uint32_t[]> argb;
 };
 
 /// A view of a packed frame of `width` x `height` in the effect's order.
-LayerParams frame_view(unsigned char* data, unsigned width, unsigned height)
+LayerParams frame_view(uint32_t* data, unsigned width, unsigned height)
 {
     LayerParams view{};
     view.data = reinterpret_cast<char*>(data);
@@ -54,32 +54,32 @@ LayerParams frame_view(unsigned char* data, unsigned width, unsigned height)
 }
 
 // frei0r's RGBA8888 is red, green, blue, alpha in memory; the effect's 8-bit
-// pixels are alpha, red, green, blue. Straight alpha in both.
-void rgba_to_argb(const unsigned char* rgba, unsigned char* argb, std::size_t pixels)
+// pixels are alpha, red, green, blue. Straight alpha in both. Moving a
+// pixel's last byte to the front (or its first to the back) is one rotation
+// of its 32-bit word, which the compiler does several pixels at a time; the
+// direction depends on the processor's byte order.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+void rgba_to_argb(const uint32_t* rgba, uint32_t* argb, std::size_t pixels)
 {
-    for (std::size_t i = 0; i < pixels; ++i, rgba += 4, argb += 4) {
-        argb[0] = rgba[3];
-        argb[1] = rgba[0];
-        argb[2] = rgba[1];
-        argb[3] = rgba[2];
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const uint32_t p = rgba[i];
+        argb[i] = kLittleEndian ? (p << 8) | (p >> 24) : (p >> 8) | (p << 24);
     }
 }
 
-void argb_to_rgba(const unsigned char* argb, unsigned char* rgba, std::size_t pixels)
+void argb_to_rgba(const uint32_t* argb, uint32_t* rgba, std::size_t pixels)
 {
-    for (std::size_t i = 0; i < pixels; ++i, rgba += 4, argb += 4) {
-        const unsigned char a = argb[0], r = argb[1], g = argb[2], b = argb[3];
-        rgba[0] = r;
-        rgba[1] = g;
-        rgba[2] = b;
-        rgba[3] = a;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const uint32_t p = argb[i];
+        rgba[i] = kLittleEndian ? (p >> 8) | (p << 24) : (p << 8) | (p >> 24);
     }
 }
 
 /// The render context the plug-in's shell fills for a layer of this frame's
 /// size at full resolution, with the frame in `in` and the result to go to
 /// `out`.
-HalfTone_Params frame_context(const Instance& instance, unsigned char* in, unsigned char* out)
+HalfTone_Params frame_context(const Instance& instance, uint32_t* in, uint32_t* out)
 {
     HalfTone_Params context{};
     context.in_layer = frame_view(in, instance.width, instance.height);
@@ -102,8 +102,7 @@ HalfTone_Params frame_context(const Instance& instance, unsigned char* in, unsig
 /// output buffer held, and stderr, where hosts' logs go, says why.
 void pass_through(const Instance& instance, uint32_t* outframe, const char* reason)
 {
-    argb_to_rgba(instance.argb.get(), reinterpret_cast<unsigned char*>(outframe),
-                 std::size_t(instance.width) * instance.height);
+    argb_to_rgba(instance.argb.get(), outframe, std::size_t(instance.width) * instance.height);
     std::fprintf(stderr, "%s: frame passed through unchanged: %s\n", kDisplayName, reason);
 }
 
@@ -111,9 +110,8 @@ void update(Instance& instance, const uint32_t* inframe, uint32_t* outframe)
 {
     const std::size_t pixels = std::size_t(instance.width) * instance.height;
     // Read the whole input first: a host may hand the same buffer as output.
-    rgba_to_argb(reinterpret_cast<const unsigned char*>(inframe), instance.argb.get(), pixels);
-    auto* out = reinterpret_cast<unsigned char*>(outframe);
-    HalfTone_Params context = frame_context(instance, instance.argb.get(), out);
+    rgba_to_argb(inframe, instance.argb.get(), pixels);
+    HalfTone_Params context = frame_context(instance, instance.argb.get(), outframe);
     // No exception may leave: the host called us through C.
     try {
         render_frame<unsigned char>(&context);
@@ -132,7 +130,7 @@ void update(Instance& instance, const uint32_t* inframe, uint32_t* outframe)
     }
     // The driver wrote every pixel of the output in the effect's order;
     // turn it into frei0r's where it lies.
-    argb_to_rgba(out, out, pixels);
+    argb_to_rgba(outframe, outframe, pixels);
 }
 
 } // namespace
@@ -182,8 +180,7 @@ RUVIVEDU_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned in
         return nullptr;
     // A null instance is the host's to report ("Impossible to load frei0r
     // instance", says ffmpeg).
-    std::unique_ptr<unsigned char[]> argb(new (std::nothrow)
-                                              unsigned char[std::size_t(width) * height * kBytesPerPixel]);
+    std::unique_ptr<uint32_t[]> argb(new (std::nothrow) uint32_t[std::size_t(width) * height]);
     if (argb == nullptr)
         return nullptr;
     return new (std::nothrow) Instance{width, height, default_values(), std::move(argb)};
