@@ -34,3 +34,12 @@ endif()
 if(TARGET ruvivedu)
   install(TARGETS ruvivedu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
+
+# The frei0r filter goes where ffmpeg and MLT both look: lib/frei0r-1 under
+# the prefix (/usr/local/lib/frei0r-1 by default), not the multiarch library
+# folder, which neither searches.
+if(TARGET ruvivedu_frei0r)
+  set(RUVIVEDU_FREI0R_INSTALL_DIR "lib/frei0r-1" CACHE PATH
+      "Folder the frei0r filter is installed into (relative paths are inside the install prefix)")
+  install(TARGETS ruvivedu_frei0r LIBRARY DESTINATION "${RUVIVEDU_FREI0R_INSTALL_DIR}" COMPONENT frei0r)
+endif()

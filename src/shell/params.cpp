@@ -8,18 +8,6 @@
 namespace ruvivedu {
 namespace {
 
-constexpr PF_Fixed fixed(int whole) { return PF_Fixed(whole) * 65536; }
-
-// Ranges and defaults as the host stores them (16.16 fixed where it is a
-// fixed value); stored projects rely on these.
-constexpr PF_Fixed kDotSizeDefault = fixed(32);
-constexpr PF_Fixed kDotSizeValidMin = fixed(1);
-constexpr PF_Fixed kDotSizeValidMax = fixed(1000);
-constexpr PF_Fixed kDotSizeSliderMin = fixed(1);
-constexpr PF_Fixed kDotSizeSliderMax = fixed(200);
-constexpr PF_Fixed kRotationDefault = fixed(45);
-constexpr PF_Fixed kOffsetDefaultPercent = fixed(50);
-
 constexpr char kShapeChoices[] = "Circle|Square|Line";
 constexpr char kSamplingChoices[] = "BiLinear|Nearest";
 constexpr char kCheckboxLabel[] = "ON";
@@ -102,14 +90,17 @@ PF_Err setup_params(PF_InData* in_data, PF_OutData* out_data)
     return PF_Err_NONE;
 }
 
-float fixed_to_float(PF_Fixed value)
+EffectValues stored_values(PF_ParamDef* const params[kParamCount])
 {
-    return static_cast<float>(static_cast<double>(value) * (1.0 / 65536.0));
-}
-
-bool checkbox_is_on(PF_ParamValue value)
-{
-    return (static_cast<A_u_long>(value) & 0xFFu) != 0;
+    EffectValues values;
+    values.shape = params[kParamShape]->u.pd.value;
+    values.dot_size = params[kParamDotSize]->u.fd.value;
+    values.rotation = params[kParamRotation]->u.ad.value;
+    values.offset_x = params[kParamOffset]->u.td.x_value;
+    values.offset_y = params[kParamOffset]->u.td.y_value;
+    values.alpha = params[kParamAlpha]->u.bd.value;
+    values.sampling = params[kParamSampling]->u.pd.value;
+    return values;
 }
 
 } // namespace ruvivedu

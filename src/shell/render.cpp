@@ -58,13 +58,7 @@ void fill_context(const PF_InData& in_data, const PF_LayerDef& input, const PF_L
     context.pixel_aspect_ratio.den = in_data.pixel_aspect_ratio.den;
     fill_view(output, context.out_layer);
 
-    context.dot_size = fixed_to_float(params[kParamDotSize]->u.fd.value);
-    context.rotation = fixed_to_float(params[kParamRotation]->u.ad.value);
-    context.offset_x = fixed_to_float(params[kParamOffset]->u.td.x_value);
-    context.offset_y = fixed_to_float(params[kParamOffset]->u.td.y_value);
-    context.alpha = checkbox_is_on(params[kParamAlpha]->u.bd.value);
-    context.sampling = params[kParamSampling]->u.pd.value;
-    context.shape = params[kParamShape]->u.pd.value;
+    read_effect_values(stored_values(params), context);
     context.depth = context.in_layer.deep ? kDepth16 : kDepth8;
     context.pica = in_data.pica_basicP;
 }

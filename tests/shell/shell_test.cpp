@@ -4,6 +4,7 @@
 
 #include "params.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -275,6 +276,24 @@ TEST(ParamValues, FixedToFloatRoundsOnceToTheNearestFloat)
     EXPECT_EQ(fixed_to_float(0x7FFFFFFF), 32768.0f);
     EXPECT_EQ(fixed_to_float(0x00FFFFFF), 255.99998474121094f);
     EXPECT_EQ(fixed_to_float(0x01000003), 256.00006103515625f);
+}
+
+TEST(ParamValues, FixedFromDoubleStoresTheNearestValueWithinTheRange)
+{
+    using ruvivedu::fixed_from_double;
+    EXPECT_EQ(fixed_from_double(32.0), 0x00200000);
+    EXPECT_EQ(fixed_from_double(-45.0), -0x002D0000);
+    // 95.1 x 65536 = 6232473.6: the nearest, not the truncated, value.
+    EXPECT_EQ(fixed_from_double(95.1), 6232474);
+    // Halfway between two 16.16 values goes away from zero, as llround does.
+    EXPECT_EQ(fixed_from_double(0.5 / 65536.0), 1);
+    EXPECT_EQ(fixed_from_double(-0.5 / 65536.0), -1);
+    // Beyond 16.16's range its ends; NaN has no nearest value and gives 0.
+    EXPECT_EQ(fixed_from_double(32767.99999), 0x7FFFFFFF);
+    EXPECT_EQ(fixed_from_double(40000.0), 0x7FFFFFFF);
+    EXPECT_EQ(fixed_from_double(-32768.0), std::int32_t(0x80000000u));
+    EXPECT_EQ(fixed_from_double(-1e300), std::int32_t(0x80000000u));
+    EXPECT_EQ(fixed_from_double(std::nan("")), 0);
 }
 
 TEST(ParamValues, CheckboxReadsOnlyTheLowestByte)
