@@ -56,9 +56,15 @@ std::string larger_than_a_layer(long long width, long long height);
 /// RGB_ALPHA; any MAXVAL up to 65535). Throws ToolError("cannot read ...").
 FilePicture read_pam(const std::string& path);
 
+/// read_pam over bytes already in memory; `path` only names them in errors.
+FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string& path);
+
 /// Writes `picture` (u8 or u16; full_scale is written as MAXVAL) as a PAM
 /// file. Returns the reason on failure, empty on success.
 std::string write_pam(const std::string& path, const FilePicture& picture);
+
+/// The bytes write_pam writes, into `bytes`. Returns the reason on failure, empty on success.
+std::string encode_pam(const FilePicture& picture, std::vector<std::uint8_t>& bytes);
 
 /// Reads a baseline uncompressed TIFF in either byte order: strips,
 /// contiguous samples, grey or RGB with optional extra (alpha) samples,
@@ -66,9 +72,15 @@ std::string write_pam(const std::string& path, const FilePicture& picture);
 /// planar files are refused with a reason. Throws ToolError("cannot read ...").
 FilePicture read_tiff(const std::string& path);
 
+/// read_tiff over bytes already in memory; `path` only names them in errors.
+FilePicture decode_tiff(const std::vector<std::uint8_t>& bytes, const std::string& path);
+
 /// Writes `picture` as a little-endian uncompressed TIFF in one strip; a
 /// fourth channel is marked as unassociated alpha. Returns the reason on
 /// failure, empty on success.
 std::string write_tiff(const std::string& path, const FilePicture& picture);
+
+/// The bytes write_tiff writes, into `bytes`. Returns the reason on failure, empty on success.
+std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& bytes);
 
 } // namespace ruvivedu::tool
