@@ -368,9 +368,6 @@ std::string four_char_text(std::uint32_t code)
     return text;
 }
 
-namespace {
-
-/// Walks the property list of `pipl.bytes` into pipl's fields.
 void parse_pipl(PiplInfo& pipl)
 {
     const std::vector<unsigned char>& b = pipl.bytes;
@@ -404,6 +401,8 @@ void parse_pipl(PiplInfo& pipl)
     if (at != b.size())
         pipl.problem = std::to_string(b.size() - std::min(at, b.size())) + " bytes follow the last property";
 }
+
+namespace {
 
 #if defined(_WIN32)
 /// The PiPL as the host finds it in a Windows module: the resource of type
@@ -460,6 +459,17 @@ PluginInfo collect_plugin_info(const std::string& module_path)
     info.exports_effect_main = module.exports_effect_main();
 
     host::SubstituteHost host(module);
+    ask_effect(host, info);
+#if defined(_WIN32)
+    info.pipl = read_pipl_resource(module_path);
+#else
+    info.pipl = read_pipl(pipl_path_for(module_path));
+#endif
+    return info;
+}
+
+void ask_effect(host::SubstituteHost& host, PluginInfo& info)
+{
     info.registration_result = host.register_effect();
     info.registration = host.registration();
     info.about_result = host.about();
@@ -471,12 +481,6 @@ PluginInfo collect_plugin_info(const std::string& module_path)
     info.params_setup_result = host.params_setup();
     info.num_params = host.out_data().num_params;
     info.params.assign(host.declared_params().begin(), host.declared_params().end());
-#if defined(_WIN32)
-    info.pipl = read_pipl_resource(module_path);
-#else
-    info.pipl = read_pipl(pipl_path_for(module_path));
-#endif
-    return info;
 }
 
 std::string format_info_text(const PluginInfo& info)
