@@ -71,7 +71,6 @@ FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string
 
     // Header lines up to ENDHDR; '#' starts a comment line.
     std::map<std::string, long long> numbers;
-    std::string tuple_type;
     std::size_t at = 3;
     bool ended = false;
     while (at < bytes.size() && !ended) {
@@ -86,10 +85,6 @@ FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string
             continue;
         if (key == "ENDHDR") {
             ended = true;
-        } else if (key == "TUPLTYPE") {
-            std::string word;
-            while (words >> word)
-                tuple_type += (tuple_type.empty() ? "" : " ") + word;
         } else if (key == "WIDTH" || key == "HEIGHT" || key == "DEPTH" || key == "MAXVAL") {
             long long value = 0;
             std::string rest;
@@ -97,7 +92,7 @@ FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string
                 refuse(path, "header line '" + line + "' is not '" + key + " <number>'");
             numbers[key] = value;
         }
-        // Other keys carry nothing the tool uses.
+        // Other keys (TUPLTYPE among them) carry nothing the tool uses.
     }
     if (!ended)
         refuse(path, "the header has no ENDHDR line");
@@ -117,8 +112,11 @@ FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string
     picture.channels = int(channels);
     picture.full_scale = double(maxval);
     picture.format = "pam";
-    const bool alpha_named = tuple_type.size() >= 6 && tuple_type.compare(tuple_type.size() - 6, 6, "_ALPHA") == 0;
-    if (alpha_named || channels == 2 || channels == 4)
+    // Alpha is the channel after the colours: the second of GRAYSCALE_ALPHA,
+    // the fourth of RGB_ALPHA. A tuple type naming alpha over one or three
+    // channels has no channel for it; the channels are colour, as their
+    // number says.
+    if (channels == 2 || channels == 4)
         picture.alpha_channel = picture.channels - 1;
 
     const std::size_t count = picture.component_count();

@@ -20,7 +20,10 @@ struct FilePicture {
     int width = 0;
     int height = 0;
     int channels = 0;
-    /// The channel that holds alpha, or -1.
+    /// The channel that holds alpha, or -1. The codecs' pictures have alpha
+    /// only as the channel after the colours: grey and alpha (2 channels),
+    /// RGB and alpha (4); the tool's pixel mapping reads the colours from the
+    /// channels before it.
     int alpha_channel = -1;
     /// Component type: u8, u16 or f32 (only the matching vector is filled).
     Depth depth = Depth::u8;
@@ -53,7 +56,8 @@ constexpr long long kMaxLayerSide = 30000;
 std::string larger_than_a_layer(long long width, long long height);
 
 /// Reads a PAM file (P7; 1 to 4 channels: GRAYSCALE, GRAYSCALE_ALPHA, RGB,
-/// RGB_ALPHA; any MAXVAL up to 65535). Throws ToolError("cannot read ...").
+/// RGB_ALPHA, told apart by the channel count; any MAXVAL up to 65535).
+/// Throws ToolError("cannot read ...").
 FilePicture read_pam(const std::string& path);
 
 /// read_pam over bytes already in memory; `path` only names them in errors.

@@ -1,0 +1,81 @@
+// What fuzzing the tool's own readers found (fuzz/*_fuzz.cpp), each case as
+// the fuzzer met it or as it led to.
+#include "image_file.h"
+#include "picture_codecs.h"
+#include "tool_error.h"
+
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace ruvivedu;
+using namespace std::string_literals;
+using tool::Depth;
+
+std::string scratch_file(const std::string& name)
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return (std::filesystem::temp_directory_path() /
+            ("ruvivedu_findings_" + std::string(info->name()) + "_" + name))
+        .string();
+}
+
+// A PAM whose tuple type names alpha over one channel made the tool take
+// that channel as alpha and the grey from the channel after it: the next
+// pixel's, and past the end of the picture for the last one (a heap read
+// out of bounds). Alpha is now the channel after the colours, as the
+// channel count says; over three channels the blue stays blue.
+TEST(FuzzFindings, APamTupleTypeNamingAlphaWithoutItsChannelIsColour)
+{
+    const std::string grey = scratch_file("grey.pam");
+    std::ofstream(grey, std::ios::binary)
+        << "P7\nWIDTH 3\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n\x0A\x14\x1E"s;
+    const host::World g = tool::read_image(grey, Depth::u8);
+    for (A_long x = 0; x < 3; ++x) {
+        EXPECT_EQ(g.pixel8(x, 0).red, 10 * (x + 1));
+        EXPECT_EQ(g.pixel8(x, 0).blue, 10 * (x + 1));
+        EXPECT_EQ(g.pixel8(x, 0).alpha, 255);
+    }
+    std::filesystem::remove(grey);
+
+    const std::string rgb = scratch_file("rgb.pam");
+    std::ofstream(rgb, std::ios::binary)
+        << "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n\x10\x20\x30"s;
+    const PF_Pixel8 p = tool::read_image(rgb, Depth::u8).pixel8(0, 0);
+    EXPECT_EQ(p.blue, 0x30);
+    EXPECT_EQ(p.alpha, 255);
+    std::filesystem::remove(rgb);
+}
+
+// The same through OpenImageIO: an OpenEXR file of one channel named A is a
+// picture whose only channel is alpha, and the grey was read from the
+// channel after it. The lone channel is now its own grey.
+TEST(FuzzFindings, AMatteOfOneAlphaChannelIsReadInsideItsPixels)
+{
+    const std::string path = scratch_file("matte.exr");
+    const float values[] = {0.25f, 0.5f, 0.75f, 1.0f};
+    {
+        OIIO::ImageSpec layout(4, 1, 1, OIIO::TypeDesc::FLOAT);
+        layout.channelnames = {"A"};
+        layout.alpha_channel = 0;
+        auto out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out && out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, values) && out->close());
+    }
+    tool::FileInfo info;
+    const host::World matte = tool::read_image(path, Depth::f32, &info);
+    ASSERT_TRUE(info.has_alpha) << "OpenImageIO no longer calls the channel alpha: the case is not reached";
+    for (A_long x = 0; x < 4; ++x) {
+        EXPECT_EQ(matte.pixel32(x, 0).red, values[x]);
+        EXPECT_EQ(matte.pixel32(x, 0).alpha, values[x]);
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace
