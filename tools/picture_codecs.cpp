@@ -300,7 +300,8 @@ FilePicture decode_tiff(const std::vector<std::uint8_t>& bytes, const std::strin
                          " is not read (grey with black at zero, or RGB)");
     const std::uint32_t channels = one(kSamplesPerPixel, 1);
     const std::uint32_t colour = photometric == 2 ? 3 : 1;
-    if (channels < colour || channels > 4)
+    // The colour samples and at most one extra (alpha) sample.
+    if (channels < colour || channels > colour + 1)
         refuse(path, std::to_string(channels) + " samples per pixel do not fit its colour space");
     const std::uint32_t bits = all_equal(kBitsPerSample, 1, channels);
     const std::uint32_t format = all_equal(kSampleFormat, 1, channels);

@@ -71,7 +71,7 @@ std::string write_pam(const std::string& path, const FilePicture& picture);
 std::string encode_pam(const FilePicture& picture, std::vector<std::uint8_t>& bytes);
 
 /// Reads a baseline uncompressed TIFF in either byte order: strips,
-/// contiguous samples, grey or RGB with optional extra (alpha) samples,
+/// contiguous samples, grey or RGB with an optional extra (alpha) sample,
 /// 8- or 16-bit unsigned or 32-bit float components. Compressed, tiled and
 /// planar files are refused with a reason. Throws ToolError("cannot read ...").
 FilePicture read_tiff(const std::string& path);

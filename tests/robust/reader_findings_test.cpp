@@ -78,4 +78,44 @@ TEST(FuzzFindings, AMatteOfOneAlphaChannelIsReadInsideItsPixels)
     std::filesystem::remove(path);
 }
 
+/// Sets the first value of a SHORT tag in a little-endian TIFF that holds it
+/// in its entry, as write_tiff writes them.
+void set_short_tag(std::vector<std::uint8_t>& tiff, std::uint16_t tag, std::uint16_t value)
+{
+    const std::size_t ifd = tiff[4] | tiff[5] << 8 | tiff[6] << 16 | std::size_t(tiff[7]) << 24;
+    const std::size_t entries = tiff[ifd] | tiff[ifd + 1] << 8;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t entry = ifd + 2 + 12 * i;
+        if ((tiff[entry] | tiff[entry + 1] << 8) == tag) {
+            tiff[entry + 8] = std::uint8_t(value);
+            tiff[entry + 9] = std::uint8_t(value >> 8);
+            return;
+        }
+    }
+    FAIL() << "no tag " << tag;
+}
+
+// A grey TIFF with two extra samples was read as grey with alpha in its
+// second channel but three channels, which the tool maps as RGB: the alpha
+// became green. Grey or RGB take one extra (alpha) sample at most.
+TEST(FuzzFindings, AGreyTiffWithTwoExtraSamplesIsRefused)
+{
+    tool::FilePicture picture;
+    picture.width = 2;
+    picture.height = 1;
+    picture.channels = 3;
+    picture.depth = Depth::u8;
+    picture.u8 = {1, 2, 3, 4, 5, 6};
+    std::vector<std::uint8_t> tiff;
+    ASSERT_EQ(tool::encode_tiff(picture, tiff), "");
+    set_short_tag(tiff, 262, 1);  // PhotometricInterpretation: grey, black at zero
+    try {
+        tool::decode_tiff(tiff, "grey.tif");
+        ADD_FAILURE() << "a grey TIFF of three samples was read";
+    } catch (const tool::ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find("3 samples per pixel do not fit its colour space"), std::string::npos)
+            << e.what();
+    }
+}
+
 }  // namespace
