@@ -1,7 +1,9 @@
 // What fuzzing the tool's own readers found (fuzz/*_fuzz.cpp), each case as
-// the fuzzer met it or as it led to.
+// the fuzzer met it or as it led to: the PAM and TIFF codecs and the pixel
+// mapping behind them, and the `info` report of what a module hands back.
 #include "image_file.h"
 #include "picture_codecs.h"
+#include "plugin_info.h"
 #include "tool_error.h"
 
 #include <OpenImageIO/imageio.h>
@@ -116,6 +118,30 @@ TEST(FuzzFindings, AGreyTiffWithTwoExtraSamplesIsRefused)
         EXPECT_NE(std::string(e.what()).find("3 samples per pixel do not fit its colour space"), std::string::npos)
             << e.what();
     }
+}
+
+// `ruvivedu info` printed what a module handed over as it came: a name with
+// an escape sequence drove the terminal, and a name in a Windows code page
+// made the JSON report invalid (JSON is UTF-8). The text report now shows
+// control characters and stray bytes as \xNN, and JSON escapes them.
+TEST(FuzzFindings, TheInfoReportShowsWhatAModuleSendsWithoutDrivingTheTerminal)
+{
+    tool::PluginInfo info;
+    info.registration.call_count = 1;
+    info.registration.name = "Evil\x1b[2J\nName\xe9";
+    info.registration.match_name = "Caf\xc3\xa9";  // UTF-8, shown as it is
+    info.about_text = "line one\rline two\x9b";
+
+    const std::string text = tool::format_info_text(info);
+    EXPECT_NE(text.find("\"Evil\\x1B[2J\\x0AName\\xE9\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Caf\xc3\xa9\""), std::string::npos) << text;
+    EXPECT_NE(text.find("  line one\n  line two\\x9B\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+
+    const std::string json = tool::format_info_json(info);
+    EXPECT_NE(json.find("\"Evil\\u001b[2J\\nName\\u00e9\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"Caf\xc3\xa9\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"line one\\rline two\\u009b\""), std::string::npos) << json;
 }
 
 }  // namespace
