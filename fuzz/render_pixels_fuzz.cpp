@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -189,6 +191,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     how.specials_every = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::size_t>(1, 32);
     paint(input, in.ConsumeRemainingBytes<std::uint8_t>(), how);
     const std::vector<unsigned char> input_before = input.packed_pixels();
+    // Set RUVIVEDU_FUZZ_VERBOSE to see what an input decodes to (when replaying one).
+    static const bool verbose = std::getenv("RUVIVEDU_FUZZ_VERBOSE") != nullptr;
+    if (verbose) {
+        const PF_ParamDef dot = host.current_param(2), rot = host.current_param(3), off = host.current_param(4);
+        std::fprintf(stderr,
+                     "%s depth %d, input %dx%d rowbytes %d, output %dx%d rowbytes %d, downsample 1/%u x 1/%u, "
+                     "shape %d, dot 0x%08X, rotation 0x%08X, offset 0x%08X 0x%08X, alpha %d, sampling %d, "
+                     "pixels %s, specials every %zu\n",
+                     f.smart ? "smart" : "classic", int(depth), int(f.in_w), int(f.in_h), int(input.rowbytes()),
+                     int(out_w), int(out_h), int(output.rowbytes()), unsigned(den_x), unsigned(den_y),
+                     int(host.current_param(1).u.pd.value), unsigned(dot.u.fd.value), unsigned(rot.u.ad.value),
+                     unsigned(off.u.td.x_value), unsigned(off.u.td.y_value), int(f.alpha),
+                     int(host.current_param(6).u.pd.value), how.in_range ? "in range" : "any", how.specials_every);
+    }
 
     // The widest path first (or SSE2, which converts four pixels at a time
     // and draws the dots with the portable code), then the portable path
