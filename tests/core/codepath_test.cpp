@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <ostream>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -18,6 +19,10 @@
 #include "halftone/pixel_path.h"
 #include "host_world.h"
 #include "pipeline/frame_render.h"
+
+// GoogleTest names a path by this in its output (found by argument-dependent
+// lookup, so beside the enumeration's own namespace).
+void PrintTo(PixelPath path, std::ostream* out);
 
 namespace {
 
@@ -335,3 +340,8 @@ TEST(PixelPaths, EveryX86ProcessorHasTheSse2Path)
 #endif
 
 }  // namespace
+
+void PrintTo(PixelPath path, std::ostream* out)
+{
+    *out << path_name(path);
+}
