@@ -31,9 +31,9 @@ keep() {
 }
 
 # Small pictures to convert: opaque RGB and RGBA with an alpha ramp.
-oiiotool --pattern fill:topleft=0.1,0.2,0.9:topright=1,0.5,0:bottomleft=0,1,0.3:bottomright=0.7,0.7,0.7 5x4 3 \
+oiiotool --nosoftwareattrib --pattern fill:topleft=0.1,0.2,0.9:topright=1,0.5,0:bottomleft=0,1,0.3:bottomright=0.7,0.7,0.7 5x4 3 \
     -d uint8 -o "$work/rgb.png"
-oiiotool --pattern fill:top=0.2,0.4,0.6,1:bottom=0.9,0.1,0.3,0.25 5x4 4 -d uint16 -o "$work/rgba.png"
+oiiotool --nosoftwareattrib --pattern fill:top=0.2,0.4,0.6,1:bottom=0.9,0.1,0.3,0.25 5x4 4 -d uint16 -o "$work/rgba.png"
 
 for depth in 8 16; do
     "$tool" render "$work/rgb.png" "$work/tool-$depth.pam" --depth "$depth" --dot-size 2 >/dev/null
@@ -53,16 +53,16 @@ for depth in 8 16 32; do
     keep tiff "$work/tool-alpha-$depth.tif"
 done
 for type in uint8 uint16 float; do
-    oiiotool "$work/rgba.png" -d "$type" --compression none -o "$work/oiio-rgba-$type.tif"
-    oiiotool "$work/rgb.png" --ch R -d "$type" --compression none -o "$work/oiio-grey-$type.tif"
+    oiiotool --nosoftwareattrib "$work/rgba.png" -d "$type" --compression none -o "$work/oiio-rgba-$type.tif"
+    oiiotool --nosoftwareattrib "$work/rgb.png" --ch R -d "$type" --compression none -o "$work/oiio-grey-$type.tif"
     keep tiff "$work/oiio-rgba-$type.tif"
     keep tiff "$work/oiio-grey-$type.tif"
 done
-oiiotool "$work/rgba.png" --ch R,A -d uint8 --compression none -o "$work/oiio-grey-alpha.tif"
-oiiotool "$work/rgb.png" -d uint8 --compression none --planarconfig separate -o "$work/oiio-planar.tif"
-oiiotool "$work/rgb.png" -d uint8 --compression none --tile 16 16 -o "$work/oiio-tiled.tif"
-oiiotool "$work/rgb.png" -d uint8 --compression none --attrib tiff:RowsPerStrip 1 -o "$work/oiio-strips.tif"
-oiiotool "$work/rgb.png" -d uint8 --compression lzw -o "$work/oiio-lzw.tif"
+oiiotool --nosoftwareattrib "$work/rgba.png" --ch R,A -d uint8 --compression none -o "$work/oiio-grey-alpha.tif"
+oiiotool --nosoftwareattrib "$work/rgb.png" -d uint8 --compression none --planarconfig separate -o "$work/oiio-planar.tif"
+oiiotool --nosoftwareattrib "$work/rgb.png" -d uint8 --compression none --tile 16 16 -o "$work/oiio-tiled.tif"
+oiiotool --nosoftwareattrib "$work/rgb.png" -d uint8 --compression none --attrib tiff:RowsPerStrip 1 -o "$work/oiio-strips.tif"
+oiiotool --nosoftwareattrib "$work/rgb.png" -d uint8 --compression lzw -o "$work/oiio-lzw.tif"
 for name in grey-alpha planar tiled strips lzw; do keep tiff "$work/oiio-$name.tif"; done
 for format in gray ya8 rgb24 rgba gray16le rgb48le rgba64le; do
     ffmpeg -loglevel error -y -i "$work/rgba.png" -pix_fmt "$format" -c:v tiff -compression_algo raw -f image2 \
