@@ -15,4 +15,4 @@ target_compile_definitions(tool_test PRIVATE
   RUVIVEDU_PLUGIN_MODULE="$<TARGET_FILE:ruvivedu_plugin>"
   RUVIVEDU_FAILING_MODULE="$<TARGET_FILE:ruvivedu_failing_plugin>")
 add_dependencies(tool_test ruvivedu ruvivedu_plugin ruvivedu_failing_plugin)
-gtest_discover_tests(tool_test TEST_PREFIX "tool." DISCOVERY_TIMEOUT 60)
+ruvivedu_discover_tests(tool_test "tool.")

@@ -88,7 +88,9 @@ struct ChannelMap {
 };
 
 /// Three or more channels are RGB; one or two are grey (R = G = B), taken
-/// from whichever channel is not alpha.
+/// from whichever channel is not alpha. A lone channel that is alpha (a matte
+/// such as an OpenEXR file of channel A alone) is its own grey: there is no
+/// other channel to read.
 ChannelMap channel_map(const FilePicture& picture)
 {
     ChannelMap map;
@@ -98,7 +100,7 @@ ChannelMap channel_map(const FilePicture& picture)
         map.green = 1;
         map.blue = 2;
     } else {
-        const int grey = map.alpha == 0 ? 1 : 0;
+        const int grey = map.alpha == 0 && picture.channels == 2 ? 1 : 0;
         map.red = map.green = map.blue = grey;
     }
     return map;

@@ -43,15 +43,12 @@ void check_size(const std::string& path, long long width, long long height, long
         refuse(path, larger_than_a_layer(width, height));
 }
 
-std::string write_file(const std::string& path, const std::string& header, const std::vector<std::uint8_t>& body,
-                       const std::string& trailer = {})
+std::string write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         return "cannot create the file";
-    out.write(header.data(), std::streamsize(header.size()));
-    out.write(reinterpret_cast<const char*>(body.data()), std::streamsize(body.size()));
-    out.write(trailer.data(), std::streamsize(trailer.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     out.close();
     return out ? std::string() : std::string("write error");
 }
@@ -64,13 +61,16 @@ const char* const kTupleTypes[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_A
 
 FilePicture read_pam(const std::string& path)
 {
-    const std::vector<std::uint8_t> bytes = read_file(path);
+    return decode_pam(read_file(path), path);
+}
+
+FilePicture decode_pam(const std::vector<std::uint8_t>& bytes, const std::string& path)
+{
     if (bytes.size() < 3 || bytes[0] != 'P' || bytes[1] != '7' || !std::isspace(bytes[2]))
         refuse(path, "not a PAM file (no P7 signature)");
 
     // Header lines up to ENDHDR; '#' starts a comment line.
     std::map<std::string, long long> numbers;
-    std::string tuple_type;
     std::size_t at = 3;
     bool ended = false;
     while (at < bytes.size() && !ended) {
@@ -85,10 +85,6 @@ FilePicture read_pam(const std::string& path)
             continue;
         if (key == "ENDHDR") {
             ended = true;
-        } else if (key == "TUPLTYPE") {
-            std::string word;
-            while (words >> word)
-                tuple_type += (tuple_type.empty() ? "" : " ") + word;
         } else if (key == "WIDTH" || key == "HEIGHT" || key == "DEPTH" || key == "MAXVAL") {
             long long value = 0;
             std::string rest;
@@ -96,7 +92,7 @@ FilePicture read_pam(const std::string& path)
                 refuse(path, "header line '" + line + "' is not '" + key + " <number>'");
             numbers[key] = value;
         }
-        // Other keys carry nothing the tool uses.
+        // Other keys (TUPLTYPE among them) carry nothing the tool uses.
     }
     if (!ended)
         refuse(path, "the header has no ENDHDR line");
@@ -116,8 +112,11 @@ FilePicture read_pam(const std::string& path)
     picture.channels = int(channels);
     picture.full_scale = double(maxval);
     picture.format = "pam";
-    const bool alpha_named = tuple_type.size() >= 6 && tuple_type.compare(tuple_type.size() - 6, 6, "_ALPHA") == 0;
-    if (alpha_named || channels == 2 || channels == 4)
+    // Alpha is the channel after the colours: the second of GRAYSCALE_ALPHA,
+    // the fourth of RGB_ALPHA. A tuple type naming alpha over one or three
+    // channels has no channel for it; the channels are colour, as their
+    // number says.
+    if (channels == 2 || channels == 4)
         picture.alpha_channel = picture.channels - 1;
 
     const std::size_t count = picture.component_count();
@@ -140,20 +139,31 @@ FilePicture read_pam(const std::string& path)
 
 std::string write_pam(const std::string& path, const FilePicture& picture)
 {
+    std::vector<std::uint8_t> bytes;
+    const std::string reason = encode_pam(picture, bytes);
+    return reason.empty() ? write_file(path, bytes) : reason;
+}
+
+std::string encode_pam(const FilePicture& picture, std::vector<std::uint8_t>& bytes)
+{
     if (picture.channels < 1 || picture.channels > 4 || picture.depth == Depth::f32)
         return "PAM holds 1 to 4 channels of 8 or 16 bits";
     const long long maxval = (long long)picture.full_scale;
     std::ostringstream header;
     header << "P7\nWIDTH " << picture.width << "\nHEIGHT " << picture.height << "\nDEPTH " << picture.channels
            << "\nMAXVAL " << maxval << "\nTUPLTYPE " << kTupleTypes[picture.channels - 1] << "\nENDHDR\n";
-    if (picture.depth == Depth::u8)
-        return write_file(path, header.str(), picture.u8);
-    std::vector<std::uint8_t> body(picture.u16.size() * 2);
-    for (std::size_t i = 0; i < picture.u16.size(); ++i) {
-        body[2 * i] = std::uint8_t(picture.u16[i] >> 8);
-        body[2 * i + 1] = std::uint8_t(picture.u16[i]);
+    const std::string text = header.str();
+    bytes.assign(text.begin(), text.end());
+    if (picture.depth == Depth::u8) {
+        bytes.insert(bytes.end(), picture.u8.begin(), picture.u8.end());
+        return {};
     }
-    return write_file(path, header.str(), body);
+    // Netpbm samples are big-endian.
+    for (std::uint16_t v : picture.u16) {
+        bytes.push_back(std::uint8_t(v >> 8));
+        bytes.push_back(std::uint8_t(v));
+    }
+    return {};
 }
 
 // ---- TIFF -----------------------------------------------------------------
@@ -246,7 +256,11 @@ std::vector<std::uint32_t> entry_values(const TiffBytes& tiff, std::size_t entry
 
 FilePicture read_tiff(const std::string& path)
 {
-    const std::vector<std::uint8_t> bytes = read_file(path);
+    return decode_tiff(read_file(path), path);
+}
+
+FilePicture decode_tiff(const std::vector<std::uint8_t>& bytes, const std::string& path)
+{
     const TiffBytes tiff(path, bytes);
 
     std::map<std::uint16_t, std::vector<std::uint32_t>> tags;
@@ -286,7 +300,8 @@ FilePicture read_tiff(const std::string& path)
                          " is not read (grey with black at zero, or RGB)");
     const std::uint32_t channels = one(kSamplesPerPixel, 1);
     const std::uint32_t colour = photometric == 2 ? 3 : 1;
-    if (channels < colour || channels > 4)
+    // The colour samples and at most one extra (alpha) sample.
+    if (channels < colour || channels > colour + 1)
         refuse(path, std::to_string(channels) + " samples per pixel do not fit its colour space");
     const std::uint32_t bits = all_equal(kBitsPerSample, 1, channels);
     const std::uint32_t format = all_equal(kSampleFormat, 1, channels);
@@ -357,6 +372,13 @@ FilePicture read_tiff(const std::string& path)
 
 std::string write_tiff(const std::string& path, const FilePicture& picture)
 {
+    std::vector<std::uint8_t> bytes;
+    const std::string reason = encode_tiff(picture, bytes);
+    return reason.empty() ? write_file(path, bytes) : reason;
+}
+
+std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& out)
+{
     if (picture.channels < 1 || picture.channels > 4)
         return "TIFF is written with 1 to 4 channels";
     // Classic TIFF addresses its data with 32-bit offsets.
@@ -369,7 +391,7 @@ std::string write_tiff(const std::string& path, const FilePicture& picture)
 
     // Layout: 8-byte header, the pixels in one strip, the IFD, then the
     // per-channel arrays that do not fit in their entries.
-    std::vector<std::uint8_t> out;
+    out.clear();
     auto put16 = [&](std::uint16_t v) {
         out.push_back(std::uint8_t(v));
         out.push_back(std::uint8_t(v >> 8));
@@ -451,7 +473,7 @@ std::string write_tiff(const std::string& path, const FilePicture& picture)
     put32(0); // no further IFD
     for (std::uint16_t v : extra)
         put16(v);
-    return write_file(path, std::string(), out);
+    return {};
 }
 
 std::string larger_than_a_layer(long long width, long long height)

@@ -224,11 +224,85 @@ std::string hex_dump(const std::vector<unsigned char>& bytes, const std::string&
 
 // ---- JSON -------------------------------------------------------------------
 
+/// The length of the UTF-8 sequence at `at` and its code point, or 0 where
+/// the bytes are not one (stray continuation bytes, overlong forms,
+/// surrogates and code points past U+10FFFF included).
+std::size_t utf8_at(const std::string& text, std::size_t at, std::uint32_t& code)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    if (lead < 0x80)
+        length = 1, code = lead;
+    else if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, code = lead & 0x1Fu;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, code = lead & 0x0Fu;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, code = lead & 0x07u;
+    else
+        return 0;
+    if (length > text.size() - at)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (next & 0x3Fu);
+    }
+    static const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+/// Control characters: C0, DEL and C1. Any of them can move a terminal's
+/// cursor or begin an escape sequence.
+bool is_control(std::uint32_t code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+/// A string the module handed over as the text report shows it: UTF-8 text
+/// as it is, every control character and every byte that is not UTF-8 as
+/// \xNN, so that no module can drive the terminal the report is read on.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        std::uint32_t code = 0;
+        const std::size_t length = utf8_at(text, at, code);
+        if (length == 0 || is_control(code)) {
+            const std::size_t bytes = length == 0 ? 1 : length;
+            for (std::size_t i = 0; i < bytes; ++i) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[at + i]));
+                out += escaped;
+            }
+            at += bytes;
+        } else {
+            out.append(text, at, length);
+            at += length;
+        }
+    }
+    return out;
+}
+
+/// A JSON string. JSON text is UTF-8, so a byte of the module's strings that
+/// is not UTF-8 is taken as the Latin-1 character of that number (modules
+/// written for Windows' code pages use those); control characters are
+/// escaped.
 std::string json_string(const std::string& text)
 {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::uint32_t code = 0;
+        std::size_t length = utf8_at(text, at, code);
+        const bool utf8 = length > 0;
+        if (!utf8) {
+            code = static_cast<unsigned char>(text[at]); // its Latin-1 character
+            length = 1;
+        }
+        switch (code) {
         case '"':
             out += "\\\"";
             break;
@@ -245,14 +319,15 @@ std::string json_string(const std::string& text)
             out += "\\t";
             break;
         default:
-            if (c < 0x20) {
+            if (is_control(code) || !utf8) {
                 char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(code));
                 out += escaped;
             } else {
-                out += char(c);
+                out.append(text, at, length);
             }
         }
+        at += length;
     }
     return out + "\"";
 }
@@ -369,9 +444,6 @@ std::string four_char_text(std::uint32_t code)
     return text;
 }
 
-namespace {
-
-/// Walks the property list of `pipl.bytes` into pipl's fields.
 void parse_pipl(PiplInfo& pipl)
 {
     const std::vector<unsigned char>& b = pipl.bytes;
@@ -405,6 +477,8 @@ void parse_pipl(PiplInfo& pipl)
     if (at != b.size())
         pipl.problem = std::to_string(b.size() - std::min(at, b.size())) + " bytes follow the last property";
 }
+
+namespace {
 
 #if defined(_WIN32)
 /// The PiPL as the host finds it in a Windows module: the resource of type
@@ -461,6 +535,17 @@ PluginInfo collect_plugin_info(const std::string& module_path)
     info.exports_effect_main = module.exports_effect_main();
 
     host::SubstituteHost host(module);
+    ask_effect(host, info);
+#if defined(_WIN32)
+    info.pipl = read_pipl_resource(module_path);
+#else
+    info.pipl = read_pipl(pipl_path_for(module_path));
+#endif
+    return info;
+}
+
+void ask_effect(host::SubstituteHost& host, PluginInfo& info)
+{
     info.registration_result = host.register_effect();
     info.registration = host.registration();
     info.about_result = host.about();
@@ -472,20 +557,16 @@ PluginInfo collect_plugin_info(const std::string& module_path)
     info.params_setup_result = host.params_setup();
     info.num_params = host.out_data().num_params;
     info.params.assign(host.declared_params().begin(), host.declared_params().end());
-#if defined(_WIN32)
-    info.pipl = read_pipl_resource(module_path);
-#else
-    info.pipl = read_pipl(pipl_path_for(module_path));
-#endif
-    return info;
 }
 
 std::string format_info_text(const PluginInfo& info)
 {
     std::ostringstream out;
     const host::RegistrationCapture& reg = info.registration;
-    auto text_or_null = [](const std::optional<std::string>& s) { return s ? "\"" + *s + "\"" : std::string("NULL"); };
-    out << "Plug-in module: " << info.module_path << "\n"
+    auto text_or_null = [](const std::optional<std::string>& s) {
+        return s ? "\"" + printable(*s) + "\"" : std::string("NULL");
+    };
+    out << "Plug-in module: " << printable(info.module_path) << "\n"
         << "  exports PluginDataEntryFunction, EntryPointFunc" << (info.exports_effect_main ? ", EffectMain" : "")
         << "\n\n";
 
@@ -503,9 +584,13 @@ std::string format_info_text(const PluginInfo& info)
     }
 
     out << "\nABOUT (" << result_text(info.about_result) << ")\n";
-    std::istringstream about(info.about_text);
+    // Modules end lines with \n, \r\n or (classic Mac OS) a lone \r.
+    std::string about_text = info.about_text;
+    for (std::size_t at; (at = about_text.find('\r')) != std::string::npos;)
+        about_text.replace(at, at + 1 < about_text.size() && about_text[at + 1] == '\n' ? 2 : 1, "\n");
+    std::istringstream about(about_text);
     for (std::string line; std::getline(about, line);)
-        out << "  " << line << "\n";
+        out << "  " << printable(line) << "\n";
 
     out << "\nGLOBAL_SETUP (" << result_text(info.global_setup_result) << ")\n"
         << "  my_version: " << info.my_version << " (" << hex32(info.my_version) << ") "
@@ -518,7 +603,7 @@ std::string format_info_text(const PluginInfo& info)
     out << "\nPARAMS_SETUP (" << result_text(info.params_setup_result) << ", num_params " << info.num_params << ")\n";
     for (std::size_t i = 0; i < info.params.size(); ++i) {
         const host::DeclaredParam& param = info.params[i];
-        out << "  " << i + 1 << " \"" << param.name << "\" " << param_type_name(param.def.param_type) << ", id "
+        out << "  " << i + 1 << " \"" << printable(param.name) << "\" " << param_type_name(param.def.param_type) << ", id "
             << param.def.uu.id;
         if (param.def.flags || param.def.ui_flags)
             out << ", flags " << hex32(std::uint32_t(param.def.flags)) << ", ui flags "
@@ -528,7 +613,7 @@ std::string format_info_text(const PluginInfo& info)
             out << "      " << key << ": " << value << "\n";
     }
 
-    out << "\nPiPL (" << info.pipl.path << ")\n";
+    out << "\nPiPL (" << printable(info.pipl.path) << ")\n";
     if (!info.pipl.found) {
 #if defined(_WIN32)
         out << "  not found: the module has no PIPL resource 16000 in U.S. English\n";

@@ -56,9 +56,17 @@ struct PluginInfo {
 /// ToolError when the module does not load.
 PluginInfo collect_plugin_info(const std::string& module_path);
 
+/// The part of collect_plugin_info that talks to the effect: registration,
+/// ABOUT, GLOBAL_SETUP and PARAMS_SETUP through `host`, into `info`.
+void ask_effect(host::SubstituteHost& host, PluginInfo& info);
+
 /// Reads and walks a PiPL file (little-endian, four-character codes stored
 /// as little-endian integers). A missing file gives found == false.
 PiplInfo read_pipl(const std::string& path);
+
+/// Walks the property list of `pipl.bytes` into its version, count and
+/// properties; `problem` says where the bytes stop making sense.
+void parse_pipl(PiplInfo& pipl);
 
 /// Names of the set bits of out_flags / out_flags2 without the PF_OutFlag_
 /// prefix, lowest bit first; a bit without a name is shown as "bit N".

@@ -445,6 +445,14 @@ TEST(PeReader, DamagedImagesAreRefused)
     }
     {
         PeBuilder pe;
+        // A language named by a string (here the type's own, "PIPL") where a
+        // number belongs: the reader took the name for digits, and the
+        // std::invalid_argument it threw went past pe_check's handler.
+        pe.u32(PeBuilder::file(0x1200) + 0x30 + 16, 0x80000000u | 0x60);
+        EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
+    }
+    {
+        PeBuilder pe;
         pe.image.resize(0x300); // cut inside the section
         EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
     }

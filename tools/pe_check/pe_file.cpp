@@ -136,15 +136,21 @@ public:
         std::vector<Resource> out;
         if (root_ == 0)
             return out;
-        for (const auto& [type, types] : entries(0))
-            for (const auto& [name, names] : entries(subdirectory(types)))
-                for (const auto& [language, leaf] : entries(subdirectory(names))) {
+        for (const Entry& type : entries(0))
+            for (const Entry& name : entries(subdirectory(type.value)))
+                for (const Entry& language : entries(subdirectory(name.value))) {
+                    const std::uint32_t leaf = language.value;
                     if (leaf & 0x80000000u)
                         throw PeError("the resource tree is deeper than type / name / language");
+                    // Languages are numbered (1033 is U.S. English); a host
+                    // looks a resource up by that number, never by a name.
+                    if (language.named)
+                        throw PeError("resource " + type.text + " / " + name.text + " has a named language (\"" +
+                                      language.text + "\")");
                     Resource resource;
-                    resource.type = type;
-                    resource.name = name;
-                    resource.language = std::uint16_t(std::stoul(language.substr(1)));
+                    resource.type = type.text;
+                    resource.name = name.text;
+                    resource.language = language.id;
                     const std::size_t entry = image_.offset(root_ + leaf, 16);
                     const std::uint32_t size = image_.u32(entry + 4);
                     const std::uint8_t* data = image_.at(image_.offset(image_.u32(entry), size), size);
@@ -165,29 +171,39 @@ private:
         return offset;
     }
 
-    /// The entries of the directory at `offset` (relative to the tree's
-    /// root): a display name ("PIPL" or "#16000") and the raw offset word.
-    std::vector<std::pair<std::string, std::uint32_t>> entries(std::uint32_t offset)
+    /// One entry of a resource directory.
+    struct Entry {
+        std::string text;       ///< its display name: "PIPL", or "#16000" for id 16000
+        bool named = false;     ///< named by a string rather than numbered
+        std::uint16_t id = 0;   ///< the number, when it is one
+        std::uint32_t value = 0; ///< the raw offset word: a subdirectory or a leaf
+    };
+
+    /// The entries of the directory at `offset` (relative to the tree's root).
+    std::vector<Entry> entries(std::uint32_t offset)
     {
         const std::size_t dir = image_.offset(root_ + offset, 16);
         const std::size_t count = std::size_t(image_.u16(dir + 12)) + image_.u16(dir + 14);
-        std::vector<std::pair<std::string, std::uint32_t>> list;
+        std::vector<Entry> list;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t entry = image_.offset(std::uint32_t(root_ + offset + 16 + 8 * i), 8);
             const std::uint32_t name = image_.u32(entry);
-            std::string text;
-            if (name & 0x80000000u) {
+            Entry e;
+            e.named = (name & 0x80000000u) != 0;
+            if (e.named) {
                 // A counted UTF-16 string; resource type names are ASCII.
                 const std::size_t at = image_.offset(root_ + (name & 0x7FFFFFFFu), 2);
                 const std::uint16_t length = image_.u16(at);
                 for (std::uint16_t c = 0; c < length; ++c) {
                     const std::uint16_t unit = image_.u16(at + 2 + 2 * std::size_t(c));
-                    text += unit < 0x80 ? char(unit) : '?';
+                    e.text += unit < 0x80 ? char(unit) : '?';
                 }
             } else {
-                text = "#" + std::to_string(name & 0xFFFFu);
+                e.id = std::uint16_t(name & 0xFFFFu);
+                e.text = "#" + std::to_string(e.id);
             }
-            list.emplace_back(text, image_.u32(entry + 4));
+            e.value = image_.u32(entry + 4);
+            list.push_back(std::move(e));
         }
         return list;
     }
