@@ -15,6 +15,7 @@
 #include <limits>
 #include <utility>
 
+#include "halftone/paper_sink.h"
 #include "halftone/pixel_path.h"
 #include "pipeline/parallel.h"
 
@@ -29,11 +30,7 @@ constexpr float soft_edge = 1.4142135f;
 // Ink at or below which a circle or square is not drawn (a bar: below which).
 constexpr float ink_epsilon = 1e-7f;
 
-// min(1, max(0, x)), with NaN giving 0: a NaN coverage adds no ink.
-float clamp_unit(float x)
-{
-    return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
-}
+using dot_paper::clamp_unit;
 
 int clamp_index(int i, uint32_t size)
 {
@@ -169,14 +166,7 @@ float paper_at(const Shape& shape, const DotFrame& frame, float fj, float fi)
 
 // ---- AVX2: eight pixels of a row at once ---------------------------------
 
-RUVIVEDU_TARGET_AVX2 inline __m256 clamp_unit8(__m256 x)
-{
-    const __m256 one = _mm256_set1_ps(1.0f);
-    // As clamp_unit: x where 0 < x < 1, 1 from 1 up, 0 for the rest and NaN.
-    const __m256 positive = _mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_GT_OQ);
-    const __m256 below_one = _mm256_cmp_ps(x, one, _CMP_LT_OQ);
-    return _mm256_and_ps(_mm256_blendv_ps(one, x, below_one), positive);
-}
+using dot_paper::clamp_unit8;
 
 RUVIVEDU_TARGET_AVX2 inline __m256 abs8(__m256 x)
 {
@@ -335,10 +325,11 @@ RUVIVEDU_TARGET_AVX2 inline __m256 add_candidate(Shape8& shape, const Walk8& w, 
     return _mm256_add_ps(sum, _mm256_and_ps(shape.cover(v), live));
 }
 
-// Columns [0, width - width % 8) of row i; returns where the portable walk
-// takes over.
+// Columns [from, from + count - count % 8) of row i into out[0 ..); returns how
+// many columns it drew, where the portable walk takes over.
 template <typename Shape>
-RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame& frame, int i, float* out, int width)
+RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame& frame, int i, int from, int count,
+                                       float* out)
 {
     auto shape = wide(scalar_shape);
     const Walk8 w = make_walk8(frame);
@@ -350,9 +341,9 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
     const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
 
-    const int end = width - width % 8;
+    const int end = count - count % 8;
     for (int j = 0; j < end; j += 8) {
-        const __m256 fj = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(j), lanes));
+        const __m256 fj = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(from + j), lanes));
         const __m256 gx = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, w.s00), row_x), w.s20);
         const __m256 gy = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, w.s01), row_y), w.s21);
         const __m256i fx = _mm256_cvttps_epi32(_mm256_floor_ps(gx));
@@ -837,17 +828,15 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
 
 // Rows [begin, end) of the output, every column, by the span walk; at most
 // span_band_rows rows.
-template <bool within_candidates, typename Shape>
-RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, Image<float>* dst,
+template <bool within_candidates, typename Shape, typename Paper>
+RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, const Paper& paper,
                                                int begin, int end, double rows_within_candidates)
 {
     auto shape = span_shape(scalar_shape);
-    const Columns whole_row{0, static_cast<int>(dst->width) - 1};
+    const Columns whole_row{0, paper.width() - 1};
     const Mat3& s = frame.src_to_grid;
     const Mat3& g = frame.grid_to_src;
-    const int width = static_cast<int>(dst->width);
-    const int body = width - width % 8;
-    const __m256 one = _mm256_set1_ps(1.0f);
+    const int width = paper.width();
 
     float row_x[span_band_rows], row_y[span_band_rows];
     RowAxis along_x[span_band_rows], along_y[span_band_rows];
@@ -858,12 +847,15 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
         row_y[b] = static_cast<float>(i) * s.m11;
         along_x[b].set(s.m00, row_x[b], s.m20, width);
         along_y[b].set(s.m01, row_y[b], s.m21, width);
-        float* out = dst->row(static_cast<uint32_t>(i));
-        for (int j = 0; j < body; j += 8)
-            _mm256_storeu_ps(out + j, _mm256_setzero_ps());
-        for (int j = body; j < width; ++j)
-            out[j] = 0.0f;
+        std::memset(paper.sums(i), 0, static_cast<std::size_t>(width) * sizeof(float));
     }
+    // What the band's rows will read when they are handed over, asked for
+    // now, while the dots are drawn: as many rows as fit a share of the
+    // core's cache, and each further row a few rows ahead of its turn.
+    const std::size_t row_bytes = paper.prefetch_size();
+    const int lead = row_bytes == 0 ? 0 : static_cast<int>(std::min<std::size_t>(end - begin, std::max<std::size_t>(4, (std::size_t{1} << 20) / row_bytes)));
+    for (int i = begin; i < begin + lead; ++i)
+        paper.prefetch(i);
 
     // The band's lattice points lie within the grid positions of its corners.
     const GridBox box = grid_box(s, width, begin, end - 1);
@@ -918,17 +910,15 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
                 // Where (k, l) is a candidate of every pixel for certain, the
                 // lanes skip the test.
                 add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure,
-                               dst->row(static_cast<uint32_t>(i)), width);
+                               paper.sums(i), width);
             }
         }
     }
 
     for (int i = begin; i < end; ++i) {
-        float* out = dst->row(static_cast<uint32_t>(i));
-        for (int j = 0; j < body; j += 8)
-            _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(_mm256_loadu_ps(out + j))));
-        for (int j = body; j < width; ++j)
-            out[j] = 1.0f - clamp_unit(out[j]);
+        if (lead > 0 && i + lead < end)
+            paper.prefetch(i + lead);
+        paper.finish(i);
     }
 }
 
@@ -975,58 +965,90 @@ Line line_of(const HalfTone_Inner_Params<T>& params)
     return Line{params.cell_size * 0.5f, params.dot_radius};
 }
 
-template <typename T, typename Shape>
-void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end,
+// Rows [begin, end) of the frame's paper, every column, into `paper`.
+template <typename T, typename Shape, typename Paper>
+void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin, int end,
                const Shape& shape)
 {
     if (begin >= end) {
         return;
     }
     const DotFrame frame{params->src_to_grid, params->grid_to_src, grid->data, grid->width, grid->height};
-    const int width = static_cast<int>(dst->width);
+    const int width = paper.width();
     // A grid without cells has no dots to draw: bare paper.
     const bool no_grid = grid->width == 0 || grid->height == 0;
     [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
+    [[maybe_unused]] const int workers = row_workers(*params);
 
 #if RUVIVEDU_X86_64
-    const WalkPlan plan = plan_walk(shape, frame, dst->width, dst->height, !no_grid);
-    if (plan.walk != DotWalk::per_pixel) {
+    const WalkPlan plan = plan_walk(shape, frame, static_cast<uint32_t>(width), static_cast<uint32_t>(paper.height()),
+                                    !no_grid);
+    if (plan.walk != DotWalk::per_pixel && paper.sums_allowed()) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
-        RUVIVEDU_PARALLEL_FOR
+        RUVIVEDU_PARALLEL_ROWS(workers)
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);
             if (plan.walk == DotWalk::by_spans_untested)
-                draw_band_spans_avx2<true>(shape, frame, dst, first, last, plan.rows_within_candidates);
+                draw_band_spans_avx2<true>(shape, frame, paper, first, last, plan.rows_within_candidates);
             else
-                draw_band_spans_avx2<false>(shape, frame, dst, first, last, plan.rows_within_candidates);
+                draw_band_spans_avx2<false>(shape, frame, paper, first, last, plan.rows_within_candidates);
         }
         return;
     }
 #endif
 
-    RUVIVEDU_PARALLEL_FOR
+    RUVIVEDU_PARALLEL_ROWS(workers)
     for (int i = begin; i < end; ++i) {
-        float* out = dst->row(static_cast<uint32_t>(i));
-        if (no_grid) {
-            for (int j = 0; j < width; ++j) {
-                out[j] = 1.0f;
-            }
-            continue;
-        }
-        int j = 0;
-#if RUVIVEDU_X86_64
-        if (avx2) {
-            j = draw_row_avx2(shape, frame, i, out, width);
-        }
-#endif
+        // The next row's input, while this one is drawn.
+        paper.prefetch(i + 1);
         const float fi = static_cast<float>(i);
-        for (; j < width; ++j) {
-            out[j] = paper_at(shape, frame, static_cast<float>(j), fi);
+        float scratch[dot_paper::values_per_chunk];
+        for (int from = 0; from < width; from += dot_paper::values_per_chunk) {
+            const int count = std::min(dot_paper::values_per_chunk, width - from);
+            float* out = paper.values(i, from, scratch);
+            if (no_grid) {
+                for (int j = 0; j < count; ++j) {
+                    out[j] = 1.0f;
+                }
+            } else {
+                int j = 0;
+#if RUVIVEDU_X86_64
+                if (avx2) {
+                    j = draw_row_avx2(shape, frame, i, from, count, out);
+                }
+#endif
+                for (; j < count; ++j) {
+                    out[j] = paper_at(shape, frame, static_cast<float>(from + j), fi);
+                }
+            }
+            paper.put(i, from, count, out);
         }
     }
+}
+
+// The dots of `shape` (1 Circle, 2 Square, 3 Line) into `paper`.
+template <typename T, typename Paper>
+void draw_shape(int shape, Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin,
+                int end)
+{
+    if (shape == 2)
+        draw_dots(grid, paper, params, begin, end, square_of(*params));
+    else if (shape == 3)
+        draw_dots(grid, paper, params, begin, end, line_of(*params));
+    else
+        draw_dots(grid, paper, params, begin, end, circle_of(*params));
+}
+
+template <typename T, bool alpha_output>
+void draw_shape_into_layer(int shape, Image<float>* grid, LayerParams* in, LayerParams* out,
+                           HalfTone_Inner_Params<T>* params, int begin, int end)
+{
+    const dot_paper::LayerPaper<T, alpha_output> paper{*in, *out, static_cast<float>(params->white_value),
+                                                       params->inv_white};
+    draw_shape(shape, grid, paper, params, begin, end);
 }
 
 } // namespace
@@ -1034,19 +1056,61 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 template <typename T>
 void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, circle_of(*params));
+    draw_shape(1, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, square_of(*params));
+    draw_shape(2, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, line_of(*params));
+    draw_shape(3, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
+}
+
+template <typename T>
+void render_circle_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end)
+{
+    draw_shape_into_layer<T, false>(1, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_square_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end)
+{
+    draw_shape_into_layer<T, false>(2, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_line_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                      int begin, int end)
+{
+    draw_shape_into_layer<T, false>(3, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_circle_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end)
+{
+    draw_shape_into_layer<T, true>(1, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_square_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end)
+{
+    draw_shape_into_layer<T, true>(2, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_line_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                       int begin, int end)
+{
+    draw_shape_into_layer<T, true>(3, grid, in, out, params, begin, end);
 }
 
 template <typename T>
@@ -1060,10 +1124,18 @@ DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t wid
     return plan_walk(circle_of(params), frame, width, height, true).walk;
 }
 
+#define RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, job) \
+    template void job<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int, int);
 #define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
     template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_grey)                                            \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_grey)                                            \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_grey)                                              \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_alpha)                                           \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_alpha)                                           \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_alpha)                                             \
     template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, int, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)
