@@ -291,27 +291,48 @@ RUVIVEDU_TARGET_AVX2 int resample_row_avx2(const Image<float>& box, const Mat3& 
     return end;
 }
 
-// box_filter for eight cells of a box row whose footprints span the same
-// number of source columns and rows, as they do when cells are only a few
-// pixels wide: every lane adds its own pixels with its own weights in the
-// order of add_edges and add_inside. Returns false, having written nothing,
-// when the spans differ or exceed max_span; the cells then go the scalar way.
-constexpr int max_span = 6;
+// box_filter for eight cells of a box row at once: every lane adds its own
+// pixels with its own weights in the order of add_edges and add_inside. The
+// cells of a box row share their source rows (the box frame is not turned);
+// their widths may differ (DotSizes off the pixel grid), and a lane whose cell
+// is narrower keeps its sum through the columns it does not have, so that it
+// adds exactly the terms the scalar code adds. Returns false, having written
+// nothing, for footprints beyond max_span pixels or not sharing their rows;
+// those cells go the scalar way.
+constexpr int max_span = 4096;
+
+// The lanes that add a term: all of them, or those of `lanes`.
+struct Take {
+    bool all;
+    __m256 lanes;
+};
+
+// sum + term where the lanes take it, sum unchanged in the others.
+RUVIVEDU_TARGET_AVX2 inline __m256 add_where(__m256 sum, __m256 term, const Take& take)
+{
+    const __m256 added = _mm256_add_ps(sum, term);
+    return take.all ? added : _mm256_blendv_ps(sum, added, take.lanes);
+}
+
+// The lanes whose span (of columns past the first) reaches column k.
+RUVIVEDU_TARGET_AVX2 inline Take columns_with(__m256i span, int k, int narrowest)
+{
+    return Take{k < narrowest, _mm256_castsi256_ps(_mm256_cmpgt_epi32(span, _mm256_set1_epi32(k)))};
+}
 
 template <typename Source>
 RUVIVEDU_TARGET_AVX2 inline void add8(const Source& src, __m256i x, uint32_t y, __m256 w, __m256i last_x,
-                                      __m256& sum_lum, __m256& sum_alpha, bool weighted)
+                                      __m256& sum_lum, __m256& sum_alpha, bool weighted, const Take& take)
 {
     const __m256i xc = _mm256_max_epi32(_mm256_setzero_si256(), _mm256_min_epi32(x, last_x));
     __m256 lum, alpha;
     src.gather8(y, xc, lum, alpha);
     if (weighted) {
-        sum_lum = _mm256_add_ps(sum_lum, _mm256_mul_ps(w, lum));
-        sum_alpha = _mm256_add_ps(sum_alpha, _mm256_mul_ps(w, alpha));
-    } else {
-        sum_lum = _mm256_add_ps(sum_lum, lum);
-        sum_alpha = _mm256_add_ps(sum_alpha, alpha);
+        lum = _mm256_mul_ps(w, lum);
+        alpha = _mm256_mul_ps(w, alpha);
     }
+    sum_lum = add_where(sum_lum, lum, take);
+    sum_alpha = add_where(sum_alpha, alpha, take);
 }
 
 template <typename Source>
@@ -320,6 +341,7 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 zero = _mm256_setzero_ps();
+    const Take all{true, _mm256_setzero_ps()};
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256 fc = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(c), lanes));
     const __m256 fr = _mm256_set1_ps(static_cast<float>(r));
@@ -341,19 +363,29 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     const __m256i top = _mm256_cvttps_epi32(_mm256_floor_ps(y0));
     const __m256i bottom = _mm256_cvttps_epi32(y1_floor);
     const __m256i span_x = _mm256_sub_epi32(right, left);
-    const int nx = _mm256_cvtsi256_si32(span_x);
     const int top0 = _mm256_cvtsi256_si32(top);
     const int bottom0 = _mm256_cvtsi256_si32(bottom);
     const int ny = bottom0 - top0;
-    // The cells of a box row share their rows (the box frame is not turned),
-    // so each lane reads the same source rows; anything else goes the scalar way.
-    const __m256i same = _mm256_and_si256(
-        _mm256_cmpeq_epi32(span_x, _mm256_set1_epi32(nx)),
-        _mm256_and_si256(_mm256_cmpeq_epi32(top, _mm256_set1_epi32(top0)),
-                         _mm256_cmpeq_epi32(bottom, _mm256_set1_epi32(bottom0))));
-    if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) != 0xFF || nx < 0 || ny < 0 || nx > max_span ||
+    const __m256i same_rows = _mm256_and_si256(_mm256_cmpeq_epi32(top, _mm256_set1_epi32(top0)),
+                                               _mm256_cmpeq_epi32(bottom, _mm256_set1_epi32(bottom0)));
+    const __m256i in_span = _mm256_andnot_si256(
+        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), span_x),
+                        _mm256_cmpgt_epi32(span_x, _mm256_set1_epi32(max_span))),
+        _mm256_set1_epi32(-1));
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(same_rows, in_span))) != 0xFF || ny < 0 ||
         ny > max_span)
         return false;
+    // The widest and narrowest cells' spans; narrower lanes skip what lies
+    // beyond their own.
+    int nx = 0, narrowest = max_span;
+    alignas(32) int spans[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(spans), span_x);
+    for (int span : spans) {
+        nx = std::max(nx, span);
+        narrowest = std::min(narrowest, span);
+    }
+    // The lanes whose cell has column k of its span (k < its span).
+    const auto has_column = [&](int k) { return columns_with(span_x, k, narrowest); };
 
     __m256 wl = _mm256_sub_ps(_mm256_ceil_ps(x0), x0);
     wl = _mm256_blendv_ps(wl, one, _mm256_cmp_ps(wl, zero, _CMP_EQ_OQ));
@@ -366,22 +398,23 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     // Source rows clamped as the scalar code clamps them.
     auto row = [&](int y) { return clamp_index(y, src.height()); };
     __m256 sl = zero, sa = zero;
-    add8(src, left, row(top0), _mm256_mul_ps(wt, wl), last_x, sl, sa, true);
-    add8(src, left, row(bottom0), _mm256_mul_ps(wb, wl), last_x, sl, sa, true);
-    add8(src, right, row(top0), _mm256_mul_ps(wr, wt), last_x, sl, sa, true);
-    add8(src, right, row(bottom0), _mm256_mul_ps(wb, wr), last_x, sl, sa, true);
+    add8(src, left, row(top0), _mm256_mul_ps(wt, wl), last_x, sl, sa, true, all);
+    add8(src, left, row(bottom0), _mm256_mul_ps(wb, wl), last_x, sl, sa, true, all);
+    add8(src, right, row(top0), _mm256_mul_ps(wr, wt), last_x, sl, sa, true, all);
+    add8(src, right, row(bottom0), _mm256_mul_ps(wb, wr), last_x, sl, sa, true, all);
     for (int k = 1; k < ny; ++k) {
-        add8(src, left, row(top0 + k), wl, last_x, sl, sa, true);
-        add8(src, right, row(top0 + k), wr, last_x, sl, sa, true);
+        add8(src, left, row(top0 + k), wl, last_x, sl, sa, true, all);
+        add8(src, right, row(top0 + k), wr, last_x, sl, sa, true, all);
     }
     for (int k = 1; k < nx; ++k) {
         const __m256i x = _mm256_add_epi32(left, _mm256_set1_epi32(k));
-        add8(src, x, row(top0), wt, last_x, sl, sa, true);
-        add8(src, x, row(bottom0), wb, last_x, sl, sa, true);
+        add8(src, x, row(top0), wt, last_x, sl, sa, true, has_column(k));
+        add8(src, x, row(bottom0), wb, last_x, sl, sa, true, has_column(k));
     }
     for (int ky = 1; ky < ny; ++ky) {
+        const uint32_t y = row(top0 + ky);
         for (int kx = 1; kx < nx; ++kx) {
-            add8(src, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), row(top0 + ky), one, last_x, sl, sa, false);
+            add8(src, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), y, one, last_x, sl, sa, false, has_column(kx));
         }
     }
 
