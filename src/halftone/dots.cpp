@@ -313,16 +313,21 @@ RUVIVEDU_TARGET_AVX2 inline Axis8 row8(const Walk8& w, __m256i l)
 // of `present` (the candidate exists for that pixel).
 template <typename Shape8>
 RUVIVEDU_TARGET_AVX2 inline __m256 add_candidate(Shape8& shape, const Walk8& w, __m256 j, __m256 i, const Axis8& k,
-                                                 const Axis8& l, __m256 present, __m256 sum)
+                                                 const Axis8& l, __m256 present, __m256 v, __m256 sum)
 {
     const __m256 px = _mm256_add_ps(_mm256_add_ps(k.to_x, l.to_x), w.g20);
     const __m256 py = _mm256_add_ps(_mm256_add_ps(k.to_y, l.to_y), w.g21);
     const __m256 live = _mm256_and_ps(present, shape.reach(j, i, px, py));
     if (_mm256_movemask_ps(live) == 0)
         return sum;  // every lane would add +0
-    const __m256i index = _mm256_add_epi32(l.cell, k.cell);
-    const __m256 v = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), w.cells, index, live, 4);
     return _mm256_add_ps(sum, _mm256_and_ps(shape.cover(v), live));
+}
+
+// The ink of the dots at lattice points (k, l), read ahead of their use (the
+// indices are clamped into the grid, so every lane may be read).
+RUVIVEDU_TARGET_AVX2 inline __m256 ink8(const Walk8& w, const Axis8& k, const Axis8& l)
+{
+    return _mm256_i32gather_ps(w.cells, _mm256_add_epi32(l.cell, k.cell), 4);
 }
 
 // Columns [from, from + count - count % 8) of row i into out[0 ..); returns how
@@ -356,11 +361,12 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
         const Axis8 kf = column8(w, fx), kc = column8(w, cx);
         const Axis8 lf = row8(w, fy), lc = row8(w, cy);
 
+        const __m256 v_ff = ink8(w, kf, lf), v_fc = ink8(w, kf, lc), v_cf = ink8(w, kc, lf), v_cc = ink8(w, kc, lc);
         __m256 sum = _mm256_setzero_ps();
-        sum = add_candidate(shape, w, fj, fi, kf, lf, all, sum);
-        sum = add_candidate(shape, w, fj, fi, kf, lc, has_cy, sum);
-        sum = add_candidate(shape, w, fj, fi, kc, lf, has_cx, sum);
-        sum = add_candidate(shape, w, fj, fi, kc, lc, _mm256_and_ps(has_cx, has_cy), sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lf, all, v_ff, sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lc, has_cy, v_fc, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lf, has_cx, v_cf, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lc, _mm256_and_ps(has_cx, has_cy), v_cc, sum);
         _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(sum)));
     }
     return end;
