@@ -314,6 +314,20 @@ RUVIVEDU_TARGET_AVX2 inline __m256 add_where(__m256 sum, __m256 term, const Take
     return take.all ? added : _mm256_blendv_ps(sum, added, take.lanes);
 }
 
+RUVIVEDU_TARGET_AVX2 inline __m256i pick8(__m256i a, __m256i b, bool largest)
+{
+    return largest ? _mm256_max_epi32(a, b) : _mm256_min_epi32(a, b);
+}
+
+// The largest (or smallest) of eight integers.
+RUVIVEDU_TARGET_AVX2 inline int extreme8(__m256i v, bool largest)
+{
+    v = pick8(v, _mm256_permute2x128_si256(v, v, 1), largest);
+    v = pick8(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)), largest);
+    v = pick8(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)), largest);
+    return _mm256_cvtsi256_si32(v);
+}
+
 // The lanes whose span (of columns past the first) reaches column k.
 RUVIVEDU_TARGET_AVX2 inline Take columns_with(__m256i span, int k, int narrowest)
 {
@@ -377,13 +391,8 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
         return false;
     // The widest and narrowest cells' spans; narrower lanes skip what lies
     // beyond their own.
-    int nx = 0, narrowest = max_span;
-    alignas(32) int spans[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(spans), span_x);
-    for (int span : spans) {
-        nx = std::max(nx, span);
-        narrowest = std::min(narrowest, span);
-    }
+    const int nx = extreme8(span_x, true);
+    const int narrowest = extreme8(span_x, false);
     // The lanes whose cell has column k of its span (k < its span).
     const auto has_column = [&](int k) { return columns_with(span_x, k, narrowest); };
 
@@ -438,38 +447,48 @@ namespace {
 
 // Asks for the source pixels a box row reads a little ahead of the cells at
 // work: the cells read their footprint's rows down its edge columns first,
-// and each of those reads would otherwise wait for memory on its own. At most
-// about 64 KB are asked for ahead, so that the cells' pixels are still there
-// when they are read.
+// and where a footprint is many rows tall each of those reads would
+// otherwise wait for memory on its own (a few rows the processor fetches
+// ahead by itself). At most about 64 KB are asked for ahead, so that the
+// cells' pixels are still there when they are read.
 template <typename Source>
 class FootprintPrefetch {
 public:
-    FootprintPrefetch(const Source& src, const Mat3& box_to_src, int r) : src_(src)
+    FootprintPrefetch(const Source& src, const Mat3& box_to_src, int r) : src_(src), box_to_src_(box_to_src), r_(r)
     {
         const BoxCell b = footprint(box_to_src, 0, r);
         top_ = clamp_index(b.top, src.height());
         bottom_ = clamp_index(b.bottom, src.height());
         const int rows = static_cast<int>(bottom_ - top_) + 1;
+        active_ = rows >= 8;
         ahead_ = std::max(16, std::min(256, (64 << 10) / (rows * src.pixel_bytes())));
         done_ = 0;
     }
 
-    // The pixels from column `next` on, as far ahead as allowed.
-    void ahead(int next)
+    // The pixels after the footprint of cell c, as far ahead as allowed.
+    void after_cell(int c)
     {
+        if (!active_)
+            return;
+        float x, y;
+        box_to_src_.map(static_cast<float>(c) + 0.5f, static_cast<float>(r_) + 0.5f, x, y);
         const int width = static_cast<int>(src_.width());
-        const int from = std::max(std::max(next, 0), done_);
-        const int to = std::min(width, std::max(next, 0) + ahead_);
+        const int next = x >= 0.0f ? (x < static_cast<float>(width) ? static_cast<int>(x) + 1 : width) : 0;
+        const int from = std::max(next, done_);
+        const int to = std::min(width, next + ahead_);
         if (from >= to)
             return;
-        for (uint32_t y = top_; y <= bottom_; ++y)
-            src_.prefetch(y, static_cast<uint32_t>(from), to - from);
+        for (uint32_t row = top_; row <= bottom_; ++row)
+            src_.prefetch(row, static_cast<uint32_t>(from), to - from);
         done_ = to;
     }
 
 private:
     const Source& src_;
+    const Mat3& box_to_src_;
+    int r_;
     uint32_t top_, bottom_;
+    bool active_;
     int ahead_;
     int done_;
 };
@@ -499,14 +518,12 @@ void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, 
             continue;
         }
         FootprintPrefetch<Source> prefetch(src, box_to_src, r);
-        // Where the footprint of cell c ends, so that the pixels after it are asked for.
-        auto prefetch_after = [&](int c_last) { prefetch.ahead(footprint(box_to_src, c_last, r).right + 1); };
-        prefetch_after(-1);
+        prefetch.after_cell(-1);
         int c = 0;
 #if RUVIVEDU_X86_64
         if (avx2) {
             while (c + 8 <= width) {
-                prefetch_after(c + 7);
+                prefetch.after_cell(c + 7);
                 if (!box_cells_avx2(src, box_to_src, c, r, out + 2 * c))
                     break;
                 c += 8;
@@ -514,7 +531,7 @@ void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, 
         }
 #endif
         for (; c + 4 <= width; c += 4) {
-            prefetch_after(c + 3);
+            prefetch.after_cell(c + 3);
             BoxCell cells[4];
             for (int g = 0; g < 4; ++g) {
                 cells[g] = footprint(box_to_src, c + g, r);
