@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "halftone/pixel_path.h"
 #include "halftone/sample_source.h"
@@ -349,6 +350,157 @@ RUVIVEDU_TARGET_AVX2 inline void add8(const Source& src, __m256i x, uint32_t y, 
     sum_alpha = add_where(sum_alpha, alpha, take);
 }
 
+// Inside wider cells the eight lanes read their pixels row by row instead
+// of gathering them one column at a time: each lane's stretch of a source row
+// is fetched (converted) in order, as the processor likes to read memory, and
+// eight columns of the eight lanes are turned into eight columns of lanes.
+constexpr int rows_from_gathers = 16;
+// Columns of a lane's stretch fetched at a time.
+constexpr int inside_chunk = 64;
+
+// The 8 x 8 floats rows[0..7][0..7] turned so that out[k] holds rows[0..7][k].
+RUVIVEDU_TARGET_AVX2 inline void transpose8(const __m256* rows, __m256* out)
+{
+    const __m256 t0 = _mm256_unpacklo_ps(rows[0], rows[1]), t1 = _mm256_unpackhi_ps(rows[0], rows[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(rows[2], rows[3]), t3 = _mm256_unpackhi_ps(rows[2], rows[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(rows[4], rows[5]), t5 = _mm256_unpackhi_ps(rows[4], rows[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(rows[6], rows[7]), t7 = _mm256_unpackhi_ps(rows[6], rows[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+    out[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+    out[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+    out[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+    out[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+    out[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+    out[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+    out[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+    out[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// One lane's columns [first, first + count) of source row y as (luminance,
+// alpha) pairs in `pairs`, each column clamped into the source as the scalar
+// code clamps it; eight more pairs of zeros follow.
+template <typename Source>
+void fetch_lane(const Source& src, uint32_t y, int first, int count, float* pairs)
+{
+    const int width = static_cast<int>(src.width());
+    int done = 0;
+    // Columns left of the source repeat its first pixel, right of it its last.
+    if (first < 0) {
+        const host_pixels::LumAlpha head = src.at(0, y);
+        for (; done < count && first + done < 0; ++done) {
+            pairs[2 * done] = head.lum;
+            pairs[2 * done + 1] = head.alpha;
+        }
+    }
+    const int inside = std::max(0, std::min(count, width - first) - done);
+    if (inside > 0) {
+        float* at = pairs + 2 * done;
+        const float* p = src.pairs(y, static_cast<uint32_t>(first + done), inside, at);
+        if (p != at)
+            std::memcpy(at, p, static_cast<std::size_t>(inside) * 2 * sizeof(float));
+        done += inside;
+    }
+    if (done < count) {
+        const host_pixels::LumAlpha tail = src.at(static_cast<uint32_t>(width - 1), y);
+        for (; done < count; ++done) {
+            pairs[2 * done] = tail.lum;
+            pairs[2 * done + 1] = tail.alpha;
+        }
+    }
+    std::memset(pairs + 2 * count, 0, 16 * sizeof(float));
+}
+
+// Pairs of (luminance, alpha) of eight columns of the eight lanes, from
+// each lane's pairs from `lane_pairs[lane]` on, added to the lanes' sums for
+// columns kx .. kx + columns - 1 of their spans.
+RUVIVEDU_TARGET_AVX2 inline void add_columns8(const float* const* lane_pairs, __m256i span_x, int kx, int columns,
+                                              int narrowest, __m256& sl, __m256& sa)
+{
+    __m256 lum_rows[8], alpha_rows[8];
+    for (int lane = 0; lane < 8; ++lane) {
+        const __m256 lo = _mm256_loadu_ps(lane_pairs[lane]);      // L0 A0 L1 A1 | L2 A2 L3 A3
+        const __m256 hi = _mm256_loadu_ps(lane_pairs[lane] + 8);  // L4 A4 L5 A5 | L6 A6 L7 A7
+        // L0 L1 L4 L5 | L2 L3 L6 L7, then in column order.
+        const __m256 l = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m256 a = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+        lum_rows[lane] = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(l), _MM_SHUFFLE(3, 1, 2, 0)));
+        alpha_rows[lane] = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(a), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    __m256 lum_columns[8], alpha_columns[8];
+    transpose8(lum_rows, lum_columns);
+    transpose8(alpha_rows, alpha_columns);
+    for (int k = 0; k < columns; ++k) {
+        const Take take = columns_with(span_x, kx + k, narrowest);
+        sl = add_where(sl, lum_columns[k], take);
+        sa = add_where(sa, alpha_columns[k], take);
+    }
+}
+
+// Pixels of one source row a group of lanes may fetch at once.
+constexpr int stretch_pixels = 1024;
+
+// The inside of eight cells (columns 1 .. span - 1 of each lane's footprint,
+// rows top + 1 .. top + ny - 1), added row by row to the lanes' sums in the
+// order of add_inside. Where the eight insides lie within the source and
+// close together (cells up to about a hundred pixels wide), each row's
+// stretch under all of them is fetched at once; otherwise each lane fetches
+// its own, a chunk at a time, with clamped columns.
+template <typename Source>
+RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, __m256i span_x, int nx, int narrowest,
+                                              int top, int ny, __m256& sl, __m256& sa)
+{
+    alignas(32) int lefts[8], spans[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lefts), left);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(spans), span_x);
+    const int first = lefts[0] + 1;
+    int last = first;
+    for (int lane = 0; lane < 8; ++lane)
+        last = std::max(last, lefts[lane] + spans[lane] - 1);
+    const int stretch = last - first + 1;
+    const bool together = first >= 0 && last < static_cast<int>(src.width()) && stretch + 8 <= stretch_pixels;
+    if (together) {
+        float pairs[2 * stretch_pixels + 16];
+        const float* lane_pairs[8];
+        for (int ky = 1; ky < ny; ++ky) {
+            const uint32_t y = clamp_index(top + ky, src.height());
+            const float* p = src.pairs(y, static_cast<uint32_t>(first), stretch, pairs);
+            if (p != pairs)
+                std::memcpy(pairs, p, static_cast<std::size_t>(stretch) * 2 * sizeof(float));
+            std::memset(pairs + 2 * stretch, 0, 16 * sizeof(float));
+            for (int kx = 1; kx < nx; kx += 8) {
+                for (int lane = 0; lane < 8; ++lane)
+                    lane_pairs[lane] = pairs + 2 * std::min(lefts[lane] + kx - first, stretch);
+                add_columns8(lane_pairs, span_x, kx, std::min(8, nx - kx), narrowest, sl, sa);
+            }
+        }
+        return;
+    }
+    float pairs[8][2 * inside_chunk + 16];
+    const float* lane_pairs[8];
+    for (int ky = 1; ky < ny; ++ky) {
+        const uint32_t y = clamp_index(top + ky, src.height());
+        for (int kx0 = 1; kx0 < nx; kx0 += inside_chunk) {
+            const int n = std::min(inside_chunk, nx - kx0);
+            for (int lane = 0; lane < 8; ++lane) {
+                const int count = std::max(0, std::min(n, spans[lane] - kx0));
+                fetch_lane(src, y, lefts[lane] + kx0, count, pairs[lane]);
+            }
+            for (int kb = 0; kb < n; kb += 8) {
+                for (int lane = 0; lane < 8; ++lane)
+                    lane_pairs[lane] = pairs[lane] + 2 * kb;
+                add_columns8(lane_pairs, span_x, kx0 + kb, std::min(8, n - kb), narrowest, sl, sa);
+            }
+        }
+    }
+}
+
 template <typename Source>
 RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_src, int c, int r, float* out)
 {
@@ -420,10 +572,15 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
         add8(src, x, row(top0), wt, last_x, sl, sa, true, has_column(k));
         add8(src, x, row(bottom0), wb, last_x, sl, sa, true, has_column(k));
     }
-    for (int ky = 1; ky < ny; ++ky) {
-        const uint32_t y = row(top0 + ky);
-        for (int kx = 1; kx < nx; ++kx) {
-            add8(src, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), y, one, last_x, sl, sa, false, has_column(kx));
+    if (nx > rows_from_gathers) {
+        add_inside8_by_rows(src, left, span_x, nx, narrowest, top0, ny, sl, sa);
+    } else {
+        for (int ky = 1; ky < ny; ++ky) {
+            const uint32_t y = row(top0 + ky);
+            for (int kx = 1; kx < nx; ++kx) {
+                add8(src, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), y, one, last_x, sl, sa, false,
+                     has_column(kx));
+            }
         }
     }
 
@@ -528,6 +685,10 @@ void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, 
                     break;
                 c += 8;
             }
+            // The last few cells with the eight before them: those are
+            // computed once more, to the same values.
+            if (c < width && c >= 8 && c + 8 > width && box_cells_avx2(src, box_to_src, width - 8, r, out + 2 * (width - 8)))
+                c = width;
         }
 #endif
         for (; c + 4 <= width; c += 4) {

@@ -441,11 +441,21 @@ inline void source_row(const char* in_row, std::ptrdiff_t step, int count, float
 #if RUVIVEDU_X86_64
     const PixelPath path = pixel_path();
     if (path != PixelPath::scalar && step == 4 * static_cast<std::ptrdiff_t>(sizeof(T))) {
+        // The last few pixels of a stretch of at least one vector are
+        // converted once more by a vector ending at the stretch's end: the
+        // same values written again.
         if constexpr (std::is_same_v<T, unsigned char>) {
-            if (path == PixelPath::avx2)
+            if (path == PixelPath::avx2 && count >= 8) {
                 x = source_row_avx2(in_row, pairs, count, inv_white);
+                if (x < count)
+                    x = count - 8 + source_row_avx2(in_row + (count - 8) * step, pairs + 2 * (count - 8), 8, inv_white);
+            }
         }
-        x += source_row_sse2<T>(in_row + x * step, pairs + 2 * x, count - x, inv_white);
+        if (count - x >= 4 || (x == 0 && count >= 4)) {
+            x += source_row_sse2<T>(in_row + x * step, pairs + 2 * x, count - x, inv_white);
+            if (x < count)
+                x = count - 4 + source_row_sse2<T>(in_row + (count - 4) * step, pairs + 2 * (count - 4), 4, inv_white);
+        }
     }
 #endif
     for (; x < count; ++x) {

@@ -238,6 +238,48 @@ TEST(FusedStages, FloatFramesMatchTheStagesThroughImages)
     expect_frames_match<float>();
 }
 
+// Layers wide enough for the box filter's eight-cell paths to take whole
+// groups of cells inside the layer and at its edges, and to finish a row with
+// a group that overlaps the one before: cells a few pixels wide (gathered
+// pixel by pixel), a few dozen (rows fetched under all eight) and a few
+// hundred (rows fetched cell by cell), DotSizes off the pixel grid (cells of
+// unequal width) and reduced frames, on every path against the portable one.
+template <typename T>
+void expect_wide_frames_match_the_portable_path()
+{
+    PathGuard guard;
+    const Screen wide[] = {
+        {700, 40, 700, 40, 5.0f, 0.0f, 350.0f, 20.0f},
+        {900, 70, 900, 70, 23.3f, 30.0f, 451.0f, 35.0f},
+        {1100, 90, 1100, 90, 40.0f, 0.0f, 550.0f, 45.0f, 2, 1},
+        {1400, 160, 1400, 160, 150.5f, 10.0f, 700.0f, 80.0f},
+    };
+    for (const Screen& s : wide) {
+        for (int32_t sampling = 1; sampling <= 2; ++sampling) {
+            TestWorld<T> in(s.in_width, s.in_height, 2), portable(s.out_width, s.out_height),
+                out(s.out_width, s.out_height);
+            paint(in, 9);
+            set_pixel_path(PixelPath::scalar);
+            HalfTone_Params reference = context_for<T>(s, in.view, portable.view, 1, sampling, false);
+            render_frame<T>(&reference);
+            for (PixelPath path : paths()) {
+                SCOPED_TRACE(describe(s, 1, sampling, false, path));
+                set_pixel_path(path);
+                HalfTone_Params c = context_for<T>(s, in.view, out.view, 1, sampling, false);
+                render_frame<T>(&c);
+                ASSERT_EQ(out.bytes, portable.bytes);
+            }
+        }
+    }
+}
+
+TEST(FusedStages, WideFramesMatchThePortablePath)
+{
+    expect_wide_frames_match_the_portable_path<unsigned char>();
+    expect_wide_frames_match_the_portable_path<unsigned short>();
+    expect_wide_frames_match_the_portable_path<float>();
+}
+
 // Each fused stage alone: a row job writes exactly its own rows, and the rows
 // it writes equal those of the stages it replaces, whatever the range.
 template <typename T>
