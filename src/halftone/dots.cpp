@@ -588,24 +588,25 @@ constexpr float span_coordinate_limit = 4194304.0f;  // 2^22
 // 59 -> 71 ms per frame). The bound sits between 6 and 7 so that neither is
 // decided by rounding.
 constexpr double span_min_cell_pixels = 6.5;
-// Rows drawn together: a dot's set-up is shared by the rows of a band, and the
-// band's rows (a few hundred KB at UHD) stay in the core's cache meanwhile.
+// Rows drawn together: a dot's set-up is shared by the rows of a band.
 constexpr int span_band_rows = 32;
+// Columns of a band drawn together (a multiple of the eight lanes).
+constexpr int span_window = 512;
 
 // The smallest and largest grid positions (as Mat3::map forms them) of the
-// output pixels in columns [0, width) and rows [first_row, last_row]: the
-// mapping is affine and rounds monotonically along either axis, so the four
-// corners bound it.
+// output pixels in columns [first_column, last_column] and rows [first_row,
+// last_row]: the mapping is affine and rounds monotonically along either
+// axis, so the four corners bound it.
 struct GridBox {
     float gx_min, gx_max, gy_min, gy_max;
 };
 
-GridBox grid_box(const Mat3& s, int width, int first_row, int last_row)
+GridBox grid_box(const Mat3& s, int first_column, int last_column, int first_row, int last_row)
 {
     GridBox box{};
     for (int corner = 0; corner < 4; ++corner) {
         float gx, gy;
-        s.map(corner & 1 ? static_cast<float>(width - 1) : 0.0f,
+        s.map(static_cast<float>(corner & 1 ? last_column : first_column),
               static_cast<float>(corner & 2 ? last_row : first_row), gx, gy);
         box.gx_min = corner == 0 ? gx : std::min(box.gx_min, gx);
         box.gx_max = corner == 0 ? gx : std::max(box.gx_max, gx);
@@ -626,7 +627,7 @@ bool spans_fit(const DotFrame& f, int width, int height)
     const double side_y = std::hypot(static_cast<double>(g.m10), static_cast<double>(g.m11));
     if (!(std::min(side_x, side_y) >= span_min_cell_pixels))
         return false;
-    const GridBox box = grid_box(s, width, 0, height - 1);
+    const GridBox box = grid_box(s, 0, width - 1, 0, height - 1);
     for (float c : {box.gx_min, box.gx_max, box.gy_min, box.gy_max})
         if (!(std::fabs(c) < span_coordinate_limit))
             return false;
@@ -795,10 +796,12 @@ RUVIVEDU_TARGET_AVX2 inline bool rows_reaching(float k_y, const Mat3& g, double 
 }
 
 // Adds the coverage of one dot to columns [first, last] of one row (and to
-// whatever other lanes of the same vectors it truly covers).
+// whatever other lanes of the same vectors it truly covers), whose sums for
+// columns [origin, end) lie at out[0 .. end - origin).
 template <typename Span>
 RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s, float row_x, float row_y, float fk,
-                                                float fl, float px, Columns span, Columns sure, float* out, int width)
+                                                float fl, float px, Columns span, Columns sure, float* out, int origin,
+                                                int end)
 {
     const __m256 s00 = _mm256_set1_ps(s.m00), s01 = _mm256_set1_ps(s.m01);
     const __m256 s20 = _mm256_set1_ps(s.m20), s21 = _mm256_set1_ps(s.m21);
@@ -822,24 +825,28 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
             candidate = _mm256_and_ps(candidate, _mm256_cmp_ps(gy, l_hi, _CMP_LT_OQ));
         }
         const __m256 c = shape.cover(fj, pxv, candidate);
-        if (j + 8 <= width) {
-            _mm256_storeu_ps(out + j, _mm256_add_ps(_mm256_loadu_ps(out + j), c));
+        float* at = out + (j - origin);
+        if (j + 8 <= end) {
+            _mm256_storeu_ps(at, _mm256_add_ps(_mm256_loadu_ps(at), c));
         } else {
-            const __m256 end = _mm256_set1_ps(static_cast<float>(width));
-            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, end, _CMP_LT_OQ));
-            _mm256_maskstore_ps(out + j, in_row, _mm256_add_ps(_mm256_maskload_ps(out + j, in_row), c));
+            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, _mm256_set1_ps(static_cast<float>(end)), _CMP_LT_OQ));
+            _mm256_maskstore_ps(at, in_row, _mm256_add_ps(_mm256_maskload_ps(at, in_row), c));
         }
     }
 }
 
 // Rows [begin, end) of the output, every column, by the span walk; at most
-// span_band_rows rows.
+// span_band_rows rows. The band is drawn a window of span_window columns at
+// a time: the window's sums (32 KB to 64 KB) stay in the core's nearest
+// caches while the dots are added to them, and each pixel is handed over
+// once. A dot across the edge of two windows is drawn in each, on its own
+// columns; every pixel still receives its dots in the order of their lattice
+// points.
 template <bool within_candidates, typename Shape, typename Paper>
 RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, const Paper& paper,
                                                int begin, int end, double rows_within_candidates)
 {
     auto shape = span_shape(scalar_shape);
-    const Columns whole_row{0, paper.width() - 1};
     const Mat3& s = frame.src_to_grid;
     const Mat3& g = frame.grid_to_src;
     const int width = paper.width();
@@ -853,79 +860,86 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
         row_y[b] = static_cast<float>(i) * s.m11;
         along_x[b].set(s.m00, row_x[b], s.m20, width);
         along_y[b].set(s.m01, row_y[b], s.m21, width);
-        std::memset(paper.sums(i), 0, static_cast<std::size_t>(width) * sizeof(float));
     }
-    // What the band's rows will read when they are handed over, asked for
-    // now, while the dots are drawn: as many rows as fit a share of the
-    // core's cache, and each further row a few rows ahead of its turn.
-    const std::size_t row_bytes = paper.prefetch_size();
-    const int lead = row_bytes == 0 ? 0 : static_cast<int>(std::min<std::size_t>(end - begin, std::max<std::size_t>(4, (std::size_t{1} << 20) / row_bytes)));
-    for (int i = begin; i < begin + lead; ++i)
-        paper.prefetch(i);
-
-    // The band's lattice points lie within the grid positions of its corners.
-    const GridBox box = grid_box(s, width, begin, end - 1);
-    const int k_first = static_cast<int>(std::floor(box.gx_min)), k_last = static_cast<int>(std::ceil(box.gx_max));
-    const int band_l_first = static_cast<int>(std::floor(box.gy_min));
-    const int band_l_last = static_cast<int>(std::ceil(box.gy_max));
     const double reach = shape.reach_margin();
     const double centre = 0.5 * (static_cast<double>(begin) + (end - 1));
     const double half = 0.5 * ((end - 1) - static_cast<double>(begin));
 
-    for (int k = k_first; k <= k_last; ++k) {
-        const float fk = static_cast<float>(k);
-        const float k_x = fk * g.m00, k_y = fk * g.m01;
-        int l_first = band_l_first, l_last = band_l_last;
-        if (!rows_reaching(k_y, g, centre, half, reach, l_first, l_last))
-            continue;
-        for (int l = l_first; l <= l_last; ++l) {
-            const float fl = static_cast<float>(l);
-            // The dot's centre, as Mat3::map forms it.
-            const float px = k_x + fl * g.m10 + g.m20;
-            const float py = k_y + fl * g.m11 + g.m21;
-            if (!(py + reach >= begin && py - reach <= end - 1))
+    alignas(32) float sums[span_band_rows][span_window];
+    for (int origin = 0; origin < width; origin += span_window) {
+        const int stop = std::min(width, origin + span_window);
+        const Columns window{origin, stop - 1};
+        for (int i = begin; i < end; ++i) {
+            std::memset(sums[i - begin], 0, static_cast<std::size_t>(stop - origin) * sizeof(float));
+            // What handing the window over will read, asked for while the
+            // dots are drawn.
+            paper.prefetch(i, origin, stop - origin);
+        }
+
+        // The window's lattice points lie within the grid positions of its corners.
+        const GridBox box = grid_box(s, origin, stop - 1, begin, end - 1);
+        const int k_first = static_cast<int>(std::floor(box.gx_min));
+        const int k_last = static_cast<int>(std::ceil(box.gx_max));
+        const int window_l_first = static_cast<int>(std::floor(box.gy_min));
+        const int window_l_last = static_cast<int>(std::ceil(box.gy_max));
+
+        for (int k = k_first; k <= k_last; ++k) {
+            const float fk = static_cast<float>(k);
+            const float k_x = fk * g.m00, k_y = fk * g.m01;
+            int l_first = window_l_first, l_last = window_l_last;
+            if (!rows_reaching(k_y, g, centre, half, reach, l_first, l_last))
                 continue;
-            const float v = frame.ink(k, l);
-            if (!shape.draws(v))
-                continue;  // adds +0 wherever it is a candidate
-            shape.set_dot(v);
-            const double top = std::max(static_cast<double>(begin), std::floor(py - shape.dot_rows()));
-            const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + shape.dot_rows()));
-            if (!(top <= bottom))
-                continue;
-            for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
-                const int b = i - begin;
-                Columns span = whole_row, sure = whole_row;
-                if constexpr (!within_candidates) {
-                    // Rows near the centre may still lie wholly inside.
-                    if (!(std::fabs(static_cast<double>(i) - py) < rows_within_candidates)) {
-                        const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
-                        const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
-                        span = meet(on_k.maybe, on_l.maybe);
-                        if (span.first > span.last)
-                            continue;
-                        sure = meet(on_k.surely, on_l.surely);
+            for (int l = l_first; l <= l_last; ++l) {
+                const float fl = static_cast<float>(l);
+                // The dot's centre, as Mat3::map forms it.
+                const float px = k_x + fl * g.m10 + g.m20;
+                const float py = k_y + fl * g.m11 + g.m21;
+                if (!(py + reach >= begin && py - reach <= end - 1))
+                    continue;
+                if (!(px + shape.half_width() + 1.0 >= origin && px - shape.half_width() - 1.0 <= stop - 1))
+                    continue;  // no column of this window within its reach
+                const float v = frame.ink(k, l);
+                if (!shape.draws(v))
+                    continue;  // adds +0 wherever it is a candidate
+                shape.set_dot(v);
+                const double top = std::max(static_cast<double>(begin), std::floor(py - shape.dot_rows()));
+                const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + shape.dot_rows()));
+                if (!(top <= bottom))
+                    continue;
+                for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
+                    const int b = i - begin;
+                    Columns span = window, sure = window;
+                    if constexpr (!within_candidates) {
+                        // Rows near the centre may still lie wholly inside.
+                        if (!(std::fabs(static_cast<double>(i) - py) < rows_within_candidates)) {
+                            const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
+                            const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
+                            span = meet(window, meet(on_k.maybe, on_l.maybe));
+                            if (span.first > span.last)
+                                continue;
+                            sure = meet(on_k.surely, on_l.surely);
+                        }
                     }
+                    double lo, hi;
+                    if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
+                        continue;
+                    span = meet(span, clip_columns(lo, hi, width));
+                    if (span.first > span.last)
+                        continue;
+                    // Where (k, l) is a candidate of every pixel for certain, the
+                    // lanes skip the test.
+                    add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure, sums[b], origin, stop);
                 }
-                double lo, hi;
-                if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
-                    continue;
-                span = meet(span, clip_columns(lo, hi, width));
-                if (span.first > span.last)
-                    continue;
-                // Where (k, l) is a candidate of every pixel for certain, the
-                // lanes skip the test.
-                add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure,
-                               paper.sums(i), width);
             }
         }
-    }
 
-    for (int i = begin; i < end; ++i) {
-        if (lead > 0 && i + lead < end)
-            paper.prefetch(i + lead);
-        paper.finish(i);
+        for (int i = begin; i < end; ++i) {
+            float* row = sums[i - begin];
+            dot_paper::paper_from_sums(row, stop - origin);
+            paper.put(i, origin, stop - origin, row);
+        }
     }
+    paper.flush();
 }
 
 #endif  // RUVIVEDU_X86_64
@@ -989,7 +1003,7 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
 #if RUVIVEDU_X86_64
     const WalkPlan plan = plan_walk(shape, frame, static_cast<uint32_t>(width), static_cast<uint32_t>(paper.height()),
                                     !no_grid);
-    if (plan.walk != DotWalk::per_pixel && paper.sums_allowed()) {
+    if (plan.walk != DotWalk::per_pixel) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
@@ -1009,7 +1023,7 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
     RUVIVEDU_PARALLEL_ROWS(workers)
     for (int i = begin; i < end; ++i) {
         // The next row's input, while this one is drawn.
-        paper.prefetch(i + 1);
+        paper.prefetch(i + 1, 0, width);
         const float fi = static_cast<float>(i);
         float scratch[dot_paper::values_per_chunk];
         for (int from = 0; from < width; from += dot_paper::values_per_chunk) {
@@ -1032,6 +1046,7 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
             }
             paper.put(i, from, count, out);
         }
+        paper.flush();
     }
 }
 
@@ -1052,8 +1067,8 @@ template <typename T, bool alpha_output>
 void draw_shape_into_layer(int shape, Image<float>* grid, LayerParams* in, LayerParams* out,
                            HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    const dot_paper::LayerPaper<T, alpha_output> paper{*in, *out, static_cast<float>(params->white_value),
-                                                       params->inv_white};
+    const dot_paper::LayerPaper<T, alpha_output> paper(*in, *out, static_cast<float>(params->white_value),
+                                                       params->inv_white);
     draw_shape(shape, grid, paper, params, begin, end);
 }
 

@@ -63,20 +63,13 @@ inline void paper_from_sums(float* sums, int count)
 /// Pixels a dot stage forms at a time before handing them on.
 constexpr int values_per_chunk = 256;
 
-// Both sinks take a row's paper values in two ways:
-//   values(i, from, scratch) then put(i, from, count, v)
-//       the per-pixel walk forms the values of columns [from, from + count)
-//       of row i (count at most values_per_chunk) where values() says (the
-//       image row itself, or `scratch`), then hands them over with put();
-//   sums(i), then finish(i)
-//       the span walk adds coverage into a row of floats, one per column,
-//       which finish() turns into paper and hands over. sums_allowed() says
-//       whether it may.
-//   prefetch(i), prefetch_bytes()
-//       asks for what handing over row i will read (a hint), and how many
-//       bytes that is.
-// Accumulated rows may lie at any byte address: they are read and written
-// through unaligned loads and stores only.
+// Both sinks take a row's paper values the same way: a dot walk forms the
+// values of columns [from, from + count) of row i (count at most
+// values_per_chunk for the per-pixel walk) where values(i, from, scratch)
+// says (the image row itself, or `scratch`), then hands them over with
+// put(i, from, count, v). prefetch(i, from, count) asks for what handing over
+// those columns will read (a hint), and flush() waits for what has been
+// handed over to reach memory; each thread calls it after a row or band.
 
 /// The one-channel output image: paper values are stored as they are.
 struct ImagePaper {
@@ -85,73 +78,77 @@ struct ImagePaper {
     int width() const { return static_cast<int>(image.width); }
     int height() const { return static_cast<int>(image.height); }
     float* values(int i, int from, float*) const { return image.row(static_cast<uint32_t>(i)) + from; }
-    void put(int, int, int, const float*) const {}
-    void prefetch(int) const {}
-    static std::size_t prefetch_size() { return 0; }
-    bool sums_allowed() const { return true; }
-    float* sums(int i) const { return image.row(static_cast<uint32_t>(i)); }
-    void finish(int i) const { paper_from_sums(sums(i), width()); }
+    void put(int i, int from, int count, const float* v) const
+    {
+        float* row = image.row(static_cast<uint32_t>(i)) + from;
+        if (v != row)
+            std::memcpy(row, v, static_cast<std::size_t>(count) * sizeof(float));
+    }
+    void prefetch(int, int, int) const {}
+    void flush() const {}
 };
 
 /// The host's output world of component type T: each paper value becomes the
 /// output pixel, with the input's alpha there, as convert_output_grey
-/// (alpha_output false) or convert_output_alpha (true) forms it.
+/// (alpha_output false) or convert_output_alpha (true) forms it. Each pixel's
+/// alpha is read before the pixel is written, so the two worlds may even be
+/// one.
 template <typename T, bool alpha_output>
 struct LayerPaper {
     const LayerParams& in;
     const LayerParams& out;
     float white;
     float inv_white;
+    // Whether pixels go past the caches: for output worlds far larger than
+    // the caches (written once, not read again by the frame), and never where
+    // the input shares the output's memory.
+    bool stream;
+
+    LayerPaper(const LayerParams& in_world, const LayerParams& out_world, float white_value, float inv_white_value)
+        : in(in_world), out(out_world), white(white_value), inv_white(inv_white_value),
+          stream(world_bytes(out_world) >= streamed_world_bytes && !overlap(in_world, out_world))
+    {
+    }
 
     int width() const { return out.width; }
     int height() const { return out.height; }
     float* values(int, int, float* scratch) const { return scratch; }
     void put(int i, int from, int count, const float* v) const
     {
-        host_pixels::write_paper<T, alpha_output>(in, out, i, from, count, v, white, inv_white);
+        host_pixels::write_paper<T, alpha_output>(in, out, i, from, count, v, white, inv_white, stream);
+    }
+    void flush() const
+    {
+        if (stream)
+            host_pixels::finish_stores();
     }
 
-    // The input's alpha under row i: the input was last read by the sampling,
-    // long before, and its rows are read only here.
-    void prefetch(int i) const
+    // The input's alpha under those columns: the input was last read by the
+    // sampling, long before, and these rows are read only here.
+    void prefetch(int i, int from, int count) const
     {
-        if (i < in.height && i < out.height)
-            prefetch_bytes(layer_row(in, i), prefetch_size());
-    }
-    std::size_t prefetch_size() const
-    {
-        const int covered = std::max(0, std::min(in.width, out.width));
-        return static_cast<std::size_t>(covered) * static_cast<std::size_t>(std::max(in.bytes_per_pixel, 0));
+        if (i >= in.height || i >= out.height)
+            return;
+        const int covered = std::min(std::min(in.width, out.width), from + count) - from;
+        if (covered > 0)
+            prefetch_bytes(layer_pixel(in, from, i),
+                           static_cast<std::size_t>(covered) * static_cast<std::size_t>(std::max(in.bytes_per_pixel, 0)));
     }
 
-    // The sums of a row lie packed at the start of the output row itself
-    // (every host pixel has room for a float), so the span walk needs no
-    // memory of its own. That needs the input's alpha, read last, to lie
-    // elsewhere: worlds that share memory are drawn pixel by pixel.
-    bool sums_allowed() const { return !overlap(in, out); }
-    float* sums(int i) const { return reinterpret_cast<float*>(layer_row(out, i)); }
+    static constexpr std::size_t streamed_world_bytes = std::size_t{16} << 20;
 
-    // From the right end of the row leftwards: the pixels of columns
-    // [from, to) take the bytes of sums [from * size / 4, to * size / 4),
-    // none of which lies left of `from`, so no sum is overwritten before it
-    // has been read.
-    void finish(int i) const
+    static std::size_t world_bytes(const LayerParams& w)
     {
-        const char* row = layer_row(out, i);
-        float chunk[values_per_chunk];
-        for (int to = width(); to > 0; to -= values_per_chunk) {
-            const int from = std::max(0, to - values_per_chunk);
-            std::memcpy(chunk, row + static_cast<std::ptrdiff_t>(from) * 4,
-                        static_cast<std::size_t>(to - from) * sizeof(float));
-            paper_from_sums(chunk, to - from);
-            put(i, from, to - from, chunk);
-        }
+        if (w.width <= 0 || w.height <= 0)
+            return 0;
+        return static_cast<std::size_t>(w.width) * static_cast<std::size_t>(std::max(w.bytes_per_pixel, 0)) *
+               static_cast<std::size_t>(w.height);
     }
 
     // Whether the pixel bytes of the two worlds share any address.
     static bool overlap(const LayerParams& a, const LayerParams& b)
     {
-        if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0)
+        if (world_bytes(a) == 0 || world_bytes(b) == 0)
             return false;
         auto address = [](const char* p) { return reinterpret_cast<std::uintptr_t>(p); };
         auto first = [&](const LayerParams& l) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -190,36 +191,45 @@ inline __m128 to_component4(__m128 value)
     }
 }
 
+// 16 bytes to p; with `stream`, past the caches where p is aligned for it
+// (the caller waits for such stores with finish_stores()).
+inline void put16(char* p, __m128i x, bool stream)
+{
+    if (stream && (reinterpret_cast<std::uintptr_t>(p) & 15) == 0)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(p), x);
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
 template <typename T>
-inline void store4(char* p, __m128 a, __m128 r, __m128 g, __m128 b);
+inline void store4(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream = false);
 
 template <>
-inline void store4<unsigned char>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+inline void store4<unsigned char>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream)
 {
     const __m128i x = _mm_or_si128(
         _mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 8)),
         _mm_or_si128(_mm_slli_epi32(_mm_castps_si128(g), 16), _mm_slli_epi32(_mm_castps_si128(b), 24)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+    put16(p, x, stream);
 }
 
 template <>
-inline void store4<unsigned short>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+inline void store4<unsigned short>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream)
 {
     const __m128i ar = _mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 16));
     const __m128i gb = _mm_or_si128(_mm_castps_si128(g), _mm_slli_epi32(_mm_castps_si128(b), 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(ar, gb));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm_unpackhi_epi32(ar, gb));
+    put16(p, _mm_unpacklo_epi32(ar, gb), stream);
+    put16(p + 16, _mm_unpackhi_epi32(ar, gb), stream);
 }
 
 template <>
-inline void store4<float>(char* p, __m128 a, __m128 r, __m128 g, __m128 b)
+inline void store4<float>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream)
 {
-    float* f = reinterpret_cast<float*>(p);
     _MM_TRANSPOSE4_PS(a, r, g, b);
-    _mm_storeu_ps(f, a);
-    _mm_storeu_ps(f + 4, r);
-    _mm_storeu_ps(f + 8, g);
-    _mm_storeu_ps(f + 12, b);
+    put16(p, _mm_castps_si128(a), stream);
+    put16(p + 16, _mm_castps_si128(r), stream);
+    put16(p + 32, _mm_castps_si128(g), stream);
+    put16(p + 48, _mm_castps_si128(b), stream);
 }
 
 // Luminance and alpha of four pixels, as source_value forms them.
@@ -255,17 +265,17 @@ inline int source_row_sse2(const char* in_row, float* pairs, int count, float in
 // Four output pixels at p from paper values v and input alpha a, as
 // store_paper forms them.
 template <typename T, bool alpha_output>
-inline void store_paper4(char* p, __m128 v, __m128 a, __m128 white, __m128 inv_white)
+inline void store_paper4(char* p, __m128 v, __m128 a, __m128 white, __m128 inv_white, bool stream)
 {
     const __m128 zero = _mm_setzero_ps();
     if constexpr (alpha_output) {
         const __m128 alpha = to_component4<T>(
             _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), v), white), _mm_mul_ps(a, inv_white)));
-        store4<T>(p, alpha, zero, zero, zero);
+        store4<T>(p, alpha, zero, zero, zero, stream);
     } else {
         const __m128 alpha = to_component4<T>(_mm_mul_ps(_mm_mul_ps(a, inv_white), white));
         const __m128 grey = to_component4<T>(_mm_mul_ps(white, v));
-        store4<T>(p, alpha, grey, grey, grey);
+        store4<T>(p, alpha, grey, grey, grey, stream);
     }
 }
 
@@ -274,14 +284,14 @@ inline void store_paper4(char* p, __m128 v, __m128 a, __m128 white, __m128 inv_w
 // reach (alpha 0 there).
 template <typename T, bool alpha_output>
 inline void paper_run_sse2(const float* v, const char* in_row, char* out_row, int from, int to, float white_value,
-                           float inv_white_value)
+                           float inv_white_value, bool stream)
 {
     const __m128 white = _mm_set1_ps(white_value);
     const __m128 inv_white = _mm_set1_ps(inv_white_value);
     for (int x = from; x < to; x += 4) {
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x) * 4 * sizeof(T);
         const __m128 a = in_row != nullptr ? load4<T>(in_row + offset).a : _mm_setzero_ps();
-        store_paper4<T, alpha_output>(out_row + offset, _mm_loadu_ps(v + x), a, white, inv_white);
+        store_paper4<T, alpha_output>(out_row + offset, _mm_loadu_ps(v + x), a, white, inv_white, stream);
     }
 }
 
@@ -418,15 +428,19 @@ RUVIVEDU_TARGET_AVX2 inline __m256 alpha8(const char* p)
 
 template <bool alpha_output>
 RUVIVEDU_TARGET_AVX2 inline void paper_run_avx2(const float* v, const char* in_row, char* out_row, int from, int to,
-                                                float white_value, float inv_white_value)
+                                                float white_value, float inv_white_value, bool stream)
 {
     const __m256 white = _mm256_set1_ps(white_value);
     const __m256 inv_white = _mm256_set1_ps(inv_white_value);
     for (int x = from; x < to; x += 8) {
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(x) * 4;
         const __m256 a = alpha8(in_row != nullptr ? in_row + offset : nullptr);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out_row + offset),
-                            paper_pixels8<alpha_output>(_mm256_loadu_ps(v + x), a, white, inv_white));
+        const __m256i pixels = paper_pixels8<alpha_output>(_mm256_loadu_ps(v + x), a, white, inv_white);
+        char* p = out_row + offset;
+        if (stream && (reinterpret_cast<std::uintptr_t>(p) & 31) == 0)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(p), pixels);
+        else
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), pixels);
     }
 }
 
@@ -467,10 +481,15 @@ inline void source_row(const char* in_row, std::ptrdiff_t step, int count, float
 
 /// `count` output pixels of one row from their paper values v[0 .. count),
 /// with the input's alpha from in_row (`in_step` bytes a pixel), or alpha 0
-/// where in_row is null (no input pixel under them).
+/// where in_row is null (no input pixel under them). With `stream`, the wide
+/// forms store past the caches where they can: for worlds much larger than
+/// the caches, which the stage writes once and does not read again, that
+/// spares the processor reading each line of the world before writing it.
+/// Such stores must be waited for (finish_stores()) before anyone reads the
+/// world.
 template <typename T, bool alpha_output>
 inline void paper_row(const float* v, const char* in_row, std::ptrdiff_t in_step, char* out_row,
-                      std::ptrdiff_t out_step, int count, float white, float inv_white)
+                      std::ptrdiff_t out_step, int count, float white, float inv_white, bool stream = false)
 {
     int x = 0;
 #if RUVIVEDU_X86_64
@@ -480,11 +499,11 @@ inline void paper_row(const float* v, const char* in_row, std::ptrdiff_t in_step
         if constexpr (std::is_same_v<T, unsigned char>) {
             if (path == PixelPath::avx2) {
                 x = count - count % 8;
-                paper_run_avx2<alpha_output>(v, in_row, out_row, 0, x, white, inv_white);
+                paper_run_avx2<alpha_output>(v, in_row, out_row, 0, x, white, inv_white, stream);
             }
         }
         const int to = x + (count - x) / 4 * 4;
-        paper_run_sse2<T, alpha_output>(v, in_row, out_row, x, to, white, inv_white);
+        paper_run_sse2<T, alpha_output>(v, in_row, out_row, x, to, white, inv_white, stream);
         x = to;
     }
 #endif
@@ -502,7 +521,7 @@ inline void paper_row(const float* v, const char* in_row, std::ptrdiff_t in_step
 /// outside `in` is read.
 template <typename T, bool alpha_output>
 inline void write_paper(const LayerParams& in, const LayerParams& out, int y, int from, int count, const float* v,
-                        float white, float inv_white)
+                        float white, float inv_white, bool stream = false)
 {
     const int covered = y < in.height ? (in.width < out.width ? in.width : out.width) : 0;
     const int split = covered < from ? from : (covered > from + count ? from + count : covered);
@@ -510,13 +529,22 @@ inline void write_paper(const LayerParams& in, const LayerParams& out, int y, in
     if (split > from) {
         const char* in_row = layer_row(in, y) + static_cast<std::ptrdiff_t>(from) * in.bytes_per_pixel;
         paper_row<T, alpha_output>(v, in_row, in.bytes_per_pixel, out_row, out.bytes_per_pixel, split - from, white,
-                                   inv_white);
+                                   inv_white, stream);
     }
     if (from + count > split) {
         const int done = split - from;
         paper_row<T, alpha_output>(v + done, nullptr, 0, out_row + static_cast<std::ptrdiff_t>(done) * out.bytes_per_pixel,
-                                   out.bytes_per_pixel, count - done, white, inv_white);
+                                   out.bytes_per_pixel, count - done, white, inv_white, stream);
     }
+}
+
+/// Waits until the stores paper_row made past the caches have reached memory,
+/// so that whoever reads the world next sees them.
+inline void finish_stores()
+{
+#if RUVIVEDU_X86_64
+    _mm_sfence();
+#endif
 }
 
 }  // namespace host_pixels

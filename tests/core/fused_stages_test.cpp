@@ -280,6 +280,38 @@ TEST(FusedStages, WideFramesMatchThePortablePath)
     expect_wide_frames_match_the_portable_path<float>();
 }
 
+// Output worlds of 16 MiB and more are written past the caches, where the
+// stores can: such frames too equal the stages through images, by the span
+// walk and by the per-pixel walk, 8-bit and float.
+template <typename T>
+void expect_large_world_matches(int32_t side)
+{
+    PathGuard guard;
+    for (float dot_size : {32.0f, 3.0f}) {
+        const Screen s{side, side, side, side, dot_size, 45.0f, side * 0.5f, side * 0.5f};
+        TestWorld<T> in(side, side), reference(side, side), fused(side, side);
+        paint(in, 4);
+        HalfTone_Params r = context_for<T>(s, in.view, reference.view, 1, 1, false);
+        render_through_images<T>(r);
+        // Only the wide forms stream.
+        for (PixelPath path : paths()) {
+            if (path == PixelPath::scalar)
+                continue;
+            SCOPED_TRACE(describe(s, 1, 1, false, path));
+            set_pixel_path(path);
+            HalfTone_Params c = context_for<T>(s, in.view, fused.view, 1, 1, false);
+            render_frame<T>(&c);
+            ASSERT_EQ(fused.bytes, reference.bytes);
+        }
+    }
+}
+
+TEST(FusedStages, LargeWorldsMatchTheStagesThroughImages)
+{
+    expect_large_world_matches<unsigned char>(2048);  // 16 MiB
+    expect_large_world_matches<float>(1024);          // 16 MiB
+}
+
 // Each fused stage alone: a row job writes exactly its own rows, and the rows
 // it writes equal those of the stages it replaces, whatever the range.
 template <typename T>
