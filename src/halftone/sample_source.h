@@ -28,11 +28,28 @@
 //   chunk()                      the most pixels pairs() gives at once
 //   prefetch(y, x, count)        asks for `count` pixels of row y from column
 //                                x (all in range) ahead of their use
-//   gathers()                    whether gather8 may run (AVX2 path)
+//   gathers()                    whether gather8 and row8 may run (AVX2 path)
 //   gather8(y, x, lum, alpha)    eight pixels of row y at columns x (in range)
+//   row8(y, x, lum, alpha)       the eight pixels of row y from column x on
+//                                (x + 8 at most width())
 
 /// Pairs a chunk of a source row may hold at most.
 constexpr int pairs_per_chunk = 512;
+
+#if RUVIVEDU_X86_64
+/// Eight (luminance, alpha) pairs from p on as eight luminances and eight
+/// alphas, in column order.
+RUVIVEDU_TARGET_AVX2 inline void deinterleave8(const float* p, __m256& lum, __m256& alpha)
+{
+    const __m256 lo = _mm256_loadu_ps(p);      // L0 A0 L1 A1 | L2 A2 L3 A3
+    const __m256 hi = _mm256_loadu_ps(p + 8);  // L4 A4 L5 A5 | L6 A6 L7 A7
+    // L0 L1 L4 L5 | L2 L3 L6 L7, then in column order.
+    const __m256 l = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 a = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    lum = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(l), _MM_SHUFFLE(3, 1, 2, 0)));
+    alpha = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(a), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+#endif
 
 /// The two-channel (luminance, alpha) source image.
 struct ImageSource {
@@ -71,6 +88,11 @@ struct ImageSource {
         const __m256i index = _mm256_slli_epi32(x, 1);
         lum = _mm256_i32gather_ps(row, index, 4);
         alpha = _mm256_i32gather_ps(row + 1, index, 4);
+    }
+
+    RUVIVEDU_TARGET_AVX2 void row8(uint32_t y, int x, __m256& lum, __m256& alpha) const
+    {
+        deinterleave8(image.row(y) + 2 * static_cast<std::size_t>(x), lum, alpha);
     }
 #endif
 };
@@ -118,6 +140,12 @@ struct LayerSource {
     RUVIVEDU_TARGET_AVX2 void gather8(uint32_t y, __m256i x, __m256& lum, __m256& alpha) const
     {
         host_pixels::source_values8<T>(host_pixels::gather8<T>(layer_row(layer, static_cast<int32_t>(y)), x),
+                                       _mm256_set1_ps(inv_white), lum, alpha);
+    }
+
+    RUVIVEDU_TARGET_AVX2 void row8(uint32_t y, int x, __m256& lum, __m256& alpha) const
+    {
+        host_pixels::source_values8<T>(host_pixels::load8<T>(layer_pixel(layer, x, static_cast<int32_t>(y))),
                                        _mm256_set1_ps(inv_white), lum, alpha);
     }
 #endif

@@ -417,22 +417,12 @@ void fetch_lane(const Source& src, uint32_t y, int first, int count, float* pair
     std::memset(pairs + 2 * count, 0, 16 * sizeof(float));
 }
 
-// Pairs of (luminance, alpha) of eight columns of the eight lanes, from
-// each lane's pairs from `lane_pairs[lane]` on, added to the lanes' sums for
-// columns kx .. kx + columns - 1 of their spans.
-RUVIVEDU_TARGET_AVX2 inline void add_columns8(const float* const* lane_pairs, __m256i span_x, int kx, int columns,
-                                              int narrowest, __m256& sl, __m256& sa)
+// Eight columns of the eight lanes (lum_rows[lane][k], alpha_rows[lane][k]
+// for columns kx + k of each lane's span) added to the lanes' sums, column by
+// column, for the first `columns` of them.
+RUVIVEDU_TARGET_AVX2 inline void add_columns8(const __m256* lum_rows, const __m256* alpha_rows, __m256i span_x, int kx,
+                                              int columns, int narrowest, __m256& sl, __m256& sa)
 {
-    __m256 lum_rows[8], alpha_rows[8];
-    for (int lane = 0; lane < 8; ++lane) {
-        const __m256 lo = _mm256_loadu_ps(lane_pairs[lane]);      // L0 A0 L1 A1 | L2 A2 L3 A3
-        const __m256 hi = _mm256_loadu_ps(lane_pairs[lane] + 8);  // L4 A4 L5 A5 | L6 A6 L7 A7
-        // L0 L1 L4 L5 | L2 L3 L6 L7, then in column order.
-        const __m256 l = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-        const __m256 a = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
-        lum_rows[lane] = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(l), _MM_SHUFFLE(3, 1, 2, 0)));
-        alpha_rows[lane] = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(a), _MM_SHUFFLE(3, 1, 2, 0)));
-    }
     __m256 lum_columns[8], alpha_columns[8];
     transpose8(lum_rows, lum_columns);
     transpose8(alpha_rows, alpha_columns);
@@ -443,15 +433,26 @@ RUVIVEDU_TARGET_AVX2 inline void add_columns8(const float* const* lane_pairs, __
     }
 }
 
+// The same from each lane's (luminance, alpha) pairs.
+RUVIVEDU_TARGET_AVX2 inline void add_pair_columns8(const float* const* lane_pairs, __m256i span_x, int kx, int columns,
+                                                   int narrowest, __m256& sl, __m256& sa)
+{
+    __m256 lum_rows[8], alpha_rows[8];
+    for (int lane = 0; lane < 8; ++lane)
+        deinterleave8(lane_pairs[lane], lum_rows[lane], alpha_rows[lane]);
+    add_columns8(lum_rows, alpha_rows, span_x, kx, columns, narrowest, sl, sa);
+}
+
 // Pixels of one source row a group of lanes may fetch at once.
 constexpr int stretch_pixels = 1024;
 
 // The inside of eight cells (columns 1 .. span - 1 of each lane's footprint,
 // rows top + 1 .. top + ny - 1), added row by row to the lanes' sums in the
-// order of add_inside. Where the eight insides lie within the source and
-// close together (cells up to about a hundred pixels wide), each row's
-// stretch under all of them is fetched at once; otherwise each lane fetches
-// its own, a chunk at a time, with clamped columns.
+// order of add_inside. Where the eight insides lie within the source with
+// eight columns to spare, each lane reads its pixels straight from it, eight
+// at a time; where they lie within it close together, each row's stretch
+// under all of them is fetched at once; otherwise each lane fetches its own,
+// a chunk at a time, with clamped columns.
 template <typename Source>
 RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, __m256i span_x, int nx, int narrowest,
                                               int top, int ny, __m256& sl, __m256& sa)
@@ -464,8 +465,22 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
     for (int lane = 0; lane < 8; ++lane)
         last = std::max(last, lefts[lane] + spans[lane] - 1);
     const int stretch = last - first + 1;
-    const bool together = first >= 0 && last < static_cast<int>(src.width()) && stretch + 8 <= stretch_pixels;
-    if (together) {
+    const int width = static_cast<int>(src.width());
+    if (first >= 0 && last + 8 < width) {
+        // Each lane reads its eight pixels of a row straight from the source
+        // (a lane past its span reads pixels it does not add).
+        __m256 lum_rows[8], alpha_rows[8];
+        for (int ky = 1; ky < ny; ++ky) {
+            const uint32_t y = clamp_index(top + ky, src.height());
+            for (int kx = 1; kx < nx; kx += 8) {
+                for (int lane = 0; lane < 8; ++lane)
+                    src.row8(y, std::min(lefts[lane] + kx, last), lum_rows[lane], alpha_rows[lane]);
+                add_columns8(lum_rows, alpha_rows, span_x, kx, std::min(8, nx - kx), narrowest, sl, sa);
+            }
+        }
+        return;
+    }
+    if (first >= 0 && last < width && stretch + 8 <= stretch_pixels) {
         float pairs[2 * stretch_pixels + 16];
         const float* lane_pairs[8];
         for (int ky = 1; ky < ny; ++ky) {
@@ -477,7 +492,7 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
             for (int kx = 1; kx < nx; kx += 8) {
                 for (int lane = 0; lane < 8; ++lane)
                     lane_pairs[lane] = pairs + 2 * std::min(lefts[lane] + kx - first, stretch);
-                add_columns8(lane_pairs, span_x, kx, std::min(8, nx - kx), narrowest, sl, sa);
+                add_pair_columns8(lane_pairs, span_x, kx, std::min(8, nx - kx), narrowest, sl, sa);
             }
         }
         return;
@@ -495,7 +510,7 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
             for (int kb = 0; kb < n; kb += 8) {
                 for (int lane = 0; lane < 8; ++lane)
                     lane_pairs[lane] = pairs[lane] + 2 * kb;
-                add_columns8(lane_pairs, span_x, kx0 + kb, std::min(8, n - kb), narrowest, sl, sa);
+                add_pair_columns8(lane_pairs, span_x, kx0 + kb, std::min(8, n - kb), narrowest, sl, sa);
             }
         }
     }

@@ -369,6 +369,19 @@ RUVIVEDU_TARGET_AVX2 inline Argb8 gather8<float>(const char* row, __m256i x)
             _mm256_i32gather_ps(base + 2, x4, 4), _mm256_i32gather_ps(base + 3, x4, 4)};
 }
 
+// The eight packed pixels from p on.
+template <typename T>
+RUVIVEDU_TARGET_AVX2 inline Argb8 load8(const char* p)
+{
+    if constexpr (std::is_same_v<T, unsigned char>) {
+        return unpack8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    } else {
+        const Argb4 low = load4<T>(p), high = load4<T>(p + 16 * sizeof(T));
+        return {_mm256_set_m128(high.a, low.a), _mm256_set_m128(high.r, low.r), _mm256_set_m128(high.g, low.g),
+                _mm256_set_m128(high.b, low.b)};
+    }
+}
+
 // Luminance and alpha of eight pixels, as source_value forms them.
 template <typename T>
 RUVIVEDU_TARGET_AVX2 inline void source_values8(const Argb8& p, __m256 inv_white, __m256& lum, __m256& alpha)
