@@ -175,7 +175,7 @@ def targets(results, figures):
     return markdown(["target", "wanted", "this run", ""], rows, left=2)
 
 
-SPLIT_STAGES = ["convert_input", "box_filter", "resample_bilinear", "render_circle", "convert_output_grey"]
+SPLIT_STAGES = ["box_filter_layer", "resample_bilinear", "render_circle_grey"]
 
 
 def split(results, baseline):

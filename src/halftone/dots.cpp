@@ -376,12 +376,12 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
 //
 // With cells many pixels wide most of a pixel's candidates lie out of reach,
 // and the per-pixel walk spends its time finding that out. This walk turns the
-// loop around. For a band of output rows it visits every lattice point (k, l)
-// that may be a candidate of some pixel there, in the order in which a pixel
-// adds its candidates (k ascending, then l ascending: (fx, fy), (fx, cy),
-// (cx, fy), (cx, cy)), reads the dot's ink once, and adds its coverage, eight
-// pixels at a time, to the pixels within its reach, summing straight in the
-// output rows. A pixel has (k, l) among its candidates exactly when
+// loop around. For a window of a band of output rows it visits every lattice
+// point (k, l) that may be a candidate of some pixel there, in the order in
+// which a pixel adds its candidates (k ascending, then l ascending: (fx, fy),
+// (fx, cy), (cx, fy), (cx, cy)), reads the dot's ink once, and adds its
+// coverage, eight pixels at a time, to the window's sums for the pixels within
+// its reach. A pixel has (k, l) among its candidates exactly when
 // k - 1 < gx < k + 1 and l - 1 < gy < l + 1 (floor or ceil of gx is k); each
 // lane tests that on its own gx and gy, formed as the per-pixel walk forms
 // them, unless the whole vector lies where it holds for certain, and adds +0

@@ -37,10 +37,9 @@ void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>
 /// image-to-layer row job over rows [begin, end) of `out`: each pixel's paper
 /// value, the same bits the jobs above store, becomes the output pixel as
 /// convert_output_grey (the _grey jobs, Alpha off) or convert_output_alpha (the
-/// _alpha jobs, Alpha on) turns it, with the alpha of `in` under it. No output
-/// image is needed: the span walk sums coverage in the output world's own rows
-/// before it turns them into pixels, so `in` must not share memory with `out`
-/// for it (where it does, the frame is drawn pixel by pixel, to the same bits).
+/// _alpha jobs, Alpha on) turns it, with the alpha of `in` under it (read before
+/// the pixel is written, so the two may even be one world). No output image is
+/// needed.
 template <typename T>
 void render_circle_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                         int begin, int end);
