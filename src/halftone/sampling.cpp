@@ -355,8 +355,8 @@ RUVIVEDU_TARGET_AVX2 inline void add8(const Source& src, __m256i x, uint32_t y, 
 // is fetched (converted) in order, as the processor likes to read memory, and
 // eight columns of the eight lanes are turned into eight columns of lanes.
 constexpr int rows_from_gathers = 16;
-// Columns of a lane's stretch fetched at a time.
-constexpr int inside_chunk = 64;
+// Columns of a lane's stretch fetched at a time (32 KB for the eight lanes).
+constexpr int inside_chunk = 512;
 
 // The 8 x 8 floats rows[0..7][0..7] turned so that out[k] holds rows[0..7][k].
 RUVIVEDU_TARGET_AVX2 inline void transpose8(const __m256* rows, __m256* out)
@@ -499,13 +499,21 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
     }
     float pairs[8][2 * inside_chunk + 16];
     const float* lane_pairs[8];
+    // Footprint rows above or below the source repeat its edge row: where the
+    // whole width is one chunk, a row fetched already is not fetched again.
+    bool fetched = false;
+    uint32_t fetched_row = 0;
     for (int ky = 1; ky < ny; ++ky) {
         const uint32_t y = clamp_index(top + ky, src.height());
         for (int kx0 = 1; kx0 < nx; kx0 += inside_chunk) {
             const int n = std::min(inside_chunk, nx - kx0);
-            for (int lane = 0; lane < 8; ++lane) {
-                const int count = std::max(0, std::min(n, spans[lane] - kx0));
-                fetch_lane(src, y, lefts[lane] + kx0, count, pairs[lane]);
+            if (!(fetched && y == fetched_row && n == nx - 1)) {
+                for (int lane = 0; lane < 8; ++lane) {
+                    const int count = std::max(0, std::min(n, spans[lane] - kx0));
+                    fetch_lane(src, y, lefts[lane] + kx0, count, pairs[lane]);
+                }
+                fetched = n == nx - 1;
+                fetched_row = y;
             }
             for (int kb = 0; kb < n; kb += 8) {
                 for (int lane = 0; lane < 8; ++lane)
