@@ -829,7 +829,8 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
         if (j + 8 <= end) {
             _mm256_storeu_ps(at, _mm256_add_ps(_mm256_loadu_ps(at), c));
         } else {
-            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, _mm256_set1_ps(static_cast<float>(end)), _CMP_LT_OQ));
+            const __m256 stop = _mm256_set1_ps(static_cast<float>(end));
+            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, stop, _CMP_LT_OQ));
             _mm256_maskstore_ps(at, in_row, _mm256_add_ps(_mm256_maskload_ps(at, in_row), c));
         }
     }

@@ -130,9 +130,10 @@ struct LayerPaper {
         if (i >= in.height || i >= out.height)
             return;
         const int covered = std::min(std::min(in.width, out.width), from + count) - from;
-        if (covered > 0)
-            prefetch_bytes(layer_pixel(in, from, i),
-                           static_cast<std::size_t>(covered) * static_cast<std::size_t>(std::max(in.bytes_per_pixel, 0)));
+        if (covered > 0) {
+            const std::size_t pixel = static_cast<std::size_t>(std::max(in.bytes_per_pixel, 0));
+            prefetch_bytes(layer_pixel(in, from, i), static_cast<std::size_t>(covered) * pixel);
+        }
     }
 
     static constexpr std::size_t streamed_world_bytes = std::size_t{16} << 20;

@@ -568,8 +568,6 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     // beyond their own.
     const int nx = extreme8(span_x, true);
     const int narrowest = extreme8(span_x, false);
-    // The lanes whose cell has column k of its span (k < its span).
-    const auto has_column = [&](int k) { return columns_with(span_x, k, narrowest); };
 
     __m256 wl = _mm256_sub_ps(_mm256_ceil_ps(x0), x0);
     wl = _mm256_blendv_ps(wl, one, _mm256_cmp_ps(wl, zero, _CMP_EQ_OQ));
@@ -592,8 +590,8 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     }
     for (int k = 1; k < nx; ++k) {
         const __m256i x = _mm256_add_epi32(left, _mm256_set1_epi32(k));
-        add8(src, x, row(top0), wt, last_x, sl, sa, true, has_column(k));
-        add8(src, x, row(bottom0), wb, last_x, sl, sa, true, has_column(k));
+        add8(src, x, row(top0), wt, last_x, sl, sa, true, columns_with(span_x, k, narrowest));
+        add8(src, x, row(bottom0), wb, last_x, sl, sa, true, columns_with(span_x, k, narrowest));
     }
     if (nx > rows_from_gathers) {
         add_inside8_by_rows(src, left, span_x, nx, narrowest, top0, ny, sl, sa);
@@ -602,7 +600,7 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
             const uint32_t y = row(top0 + ky);
             for (int kx = 1; kx < nx; ++kx) {
                 add8(src, _mm256_add_epi32(left, _mm256_set1_epi32(kx)), y, one, last_x, sl, sa, false,
-                     has_column(kx));
+                     columns_with(span_x, kx, narrowest));
             }
         }
     }
@@ -710,7 +708,8 @@ void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, 
             }
             // The last few cells with the eight before them: those are
             // computed once more, to the same values.
-            if (c < width && c >= 8 && c + 8 > width && box_cells_avx2(src, box_to_src, width - 8, r, out + 2 * (width - 8)))
+            if (c < width && c >= 8 && c + 8 > width &&
+                box_cells_avx2(src, box_to_src, width - 8, r, out + 2 * (width - 8)))
                 c = width;
         }
 #endif

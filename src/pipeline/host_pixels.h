@@ -403,7 +403,8 @@ RUVIVEDU_TARGET_AVX2 inline int source_row_avx2(const char* in_row, float* pairs
     const __m256 inv_white = _mm256_set1_ps(inv_white_value);
     const int end = count - count % 8;
     for (int x = 0; x < end; x += 8) {
-        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in_row + static_cast<std::ptrdiff_t>(x) * 4));
+        const char* pixels = in_row + static_cast<std::ptrdiff_t>(x) * 4;
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
         __m256 lum, alpha;
         source_values8<unsigned char>(unpack8(p), inv_white, lum, alpha);
         const __m256 low = _mm256_unpacklo_ps(lum, alpha);   // pixels 0 1 | 4 5
@@ -546,8 +547,9 @@ inline void write_paper(const LayerParams& in, const LayerParams& out, int y, in
     }
     if (from + count > split) {
         const int done = split - from;
-        paper_row<T, alpha_output>(v + done, nullptr, 0, out_row + static_cast<std::ptrdiff_t>(done) * out.bytes_per_pixel,
-                                   out.bytes_per_pixel, count - done, white, inv_white, stream);
+        char* rest = out_row + static_cast<std::ptrdiff_t>(done) * out.bytes_per_pixel;
+        paper_row<T, alpha_output>(v + done, nullptr, 0, rest, out.bytes_per_pixel, count - done, white, inv_white,
+                                   stream);
     }
 }
 
