@@ -2,11 +2,12 @@
 // module's EntryPointFunc on the substitute host, and the memory floor (one
 // pass that reads the input world and writes the output world) with the same
 // threads, for 8-bit, 16-bit and float at full HD and UHD, on one worker and
-// on all of them.
+// on all of them; and UHD frames rendered by several host threads at once.
 //
 // Names are slash-separated fields that bench/report.py reads back:
 //     kind/what/depth/WxH/workers
-// kind is stage, frame or floor; workers is 1 or all.
+// kind is stage, frame, floor or concurrent; workers is 1 or all (for
+// concurrent: the number of host threads, each rendering its own frames).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -28,7 +29,6 @@
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "pipeline/convert.h"
 #include "pipeline/image.h"
 #include "pipeline/parallel.h"
 #include "pipeline/render_context.h"
@@ -128,15 +128,15 @@ private:
 #endif
 };
 
-// A frame's worlds, geometry and four images, filled once by running every
-// stage, so each stage can then be timed alone on realistic inputs.
+// A frame's worlds, geometry, box image and cell grid, filled once by running
+// every stage, so each stage can then be timed alone on realistic inputs.
 template <typename T>
 struct Pipeline {
     std::vector<char> in_pixels;
     std::vector<char> out_pixels;
     HalfTone_Params context{};
     HalfTone_Inner_Params<T> params{};
-    std::unique_ptr<Image<float>> source, box, grid, output;
+    std::unique_ptr<Image<float>> box, grid;
 
     Pipeline(int32_t width, int32_t height, int32_t shape, int32_t sampling, float dot_size)
     {
@@ -176,30 +176,28 @@ struct Pipeline {
         init_inner_params(context, params);
 
         auto side = [](float extent) { return static_cast<uint32_t>(std::ceil(extent)); };
-        source = std::make_unique<Image<float>>(nullptr, width, height, 2);
         box = std::make_unique<Image<float>>(nullptr, side(params.box_width), side(params.box_height), 2);
         grid = std::make_unique<Image<float>>(nullptr, side(params.grid_width), side(params.grid_height), 1);
-        output = std::make_unique<Image<float>>(nullptr, width, height, 1);
 
         set_workers(params, all_workers());
-        run(convert_input<T>);
-        run(box_filter<T>, source.get(), box.get());
+        run(box_filter_layer<T>, box.get());
         run(resample_bilinear<T>, box.get(), grid.get());
-        run(render_circle<T>, grid.get(), output.get());
-        run(convert_output_grey<T>);
+        run(render_circle_grey<T>);
     }
 
-    void run(typename row_job_of<LayerToImageJob<T>>::type job)
+    void run(typename row_job_of<LayerToImageJob<T>>::type job, Image<float>* dst)
     {
-        run_rows_parallel<T>(job, &context.in_layer, source.get(), static_cast<int>(source->height), &params);
+        run_rows_parallel<T>(job, &context.in_layer, dst, static_cast<int>(dst->height), &params);
     }
     void run(typename row_job_of<ImageToImageJob<T>>::type job, Image<float>* src, Image<float>* dst)
     {
         run_rows_parallel<T>(job, src, dst, static_cast<int>(dst->height), &params);
     }
+    // A stage that draws into the output world: from the cell grid, or (the
+    // floor) from nothing.
     void run(typename row_job_of<ImageToLayerJob<T>>::type job)
     {
-        run_rows_parallel<T>(job, output.get(), &context.in_layer, &context.out_layer, context.out_layer.height,
+        run_rows_parallel<T>(job, grid.get(), &context.in_layer, &context.out_layer, context.out_layer.height,
                              &params);
     }
 };
@@ -207,12 +205,13 @@ struct Pipeline {
 // The floor: every row of the input world read and written to the output
 // world once, on the executor and threads the stages use.
 template <typename T>
-void floor_pass(Image<float>*, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>*, int begin, int end)
+void floor_pass(Image<float>*, LayerParams* in, LayerParams* out, [[maybe_unused]] HalfTone_Inner_Params<T>* params,
+                int begin, int end)
 {
     if (begin >= end)
         return;
     const std::size_t bytes = static_cast<std::size_t>(out->width) * 4 * sizeof(T);
-    RUVIVEDU_PARALLEL_FOR
+    RUVIVEDU_PARALLEL_ROWS(row_workers(*params))
     for (int y = begin; y < end; ++y)
         std::memcpy(layer_row(*out, y), layer_row(*in, y), bytes);
 }
@@ -262,15 +261,13 @@ void register_stages(Size size, int workers)
                 state.SetItemsProcessed(state.iterations() * size.width * size.height);
             }));
     };
-    add("convert_input", [](Pipeline<T>& p) { p.run(convert_input<T>); });
-    add("box_filter", [](Pipeline<T>& p) { p.run(box_filter<T>, p.source.get(), p.box.get()); });
+    add("box_filter_layer", [](Pipeline<T>& p) { p.run(box_filter_layer<T>, p.box.get()); });
     add("resample_bilinear", [](Pipeline<T>& p) { p.run(resample_bilinear<T>, p.box.get(), p.grid.get()); });
-    add("sample_nearest", [](Pipeline<T>& p) { p.run(sample_nearest<T>, p.source.get(), p.grid.get()); });
-    add("render_circle", [](Pipeline<T>& p) { p.run(render_circle<T>, p.grid.get(), p.output.get()); });
-    add("render_square", [](Pipeline<T>& p) { p.run(render_square<T>, p.grid.get(), p.output.get()); });
-    add("render_line", [](Pipeline<T>& p) { p.run(render_line<T>, p.grid.get(), p.output.get()); });
-    add("convert_output_grey", [](Pipeline<T>& p) { p.run(convert_output_grey<T>); });
-    add("convert_output_alpha", [](Pipeline<T>& p) { p.run(convert_output_alpha<T>); });
+    add("sample_nearest_layer", [](Pipeline<T>& p) { p.run(sample_nearest_layer<T>, p.grid.get()); });
+    add("render_circle_grey", [](Pipeline<T>& p) { p.run(render_circle_grey<T>); });
+    add("render_square_grey", [](Pipeline<T>& p) { p.run(render_square_grey<T>); });
+    add("render_line_grey", [](Pipeline<T>& p) { p.run(render_line_grey<T>); });
+    add("render_circle_alpha", [](Pipeline<T>& p) { p.run(render_circle_alpha<T>); });
 
     finish(benchmark::RegisterBenchmark(
         (std::string("floor/pass") + tail).c_str(), [get, workers, size](benchmark::State& state) {
@@ -287,9 +284,13 @@ void register_stages(Size size, int workers)
 
 const PluginModule& module()
 {
-    static PluginModule loaded;
-    if (!loaded.loaded() && !loaded.load(RUVIVEDU_PLUGIN_PATH))
-        throw std::runtime_error(loaded.error());
+    // Loaded once, also when the first callers are several host threads.
+    static const PluginModule& loaded = [] () -> const PluginModule& {
+        static PluginModule m;
+        if (!m.load(RUVIVEDU_PLUGIN_PATH))
+            throw std::runtime_error(m.error());
+        return m;
+    }();
     return loaded;
 }
 
@@ -317,41 +318,84 @@ struct FrameCase {
     double dot_size;
 };
 
-// A smart render of one frame through the module's EntryPointFunc, the way
-// the host sends it: pre-render, then render, into a world the host owns.
+std::string case_name(const FrameCase& c)
+{
+    return std::string(c.shape_name) + "-" + (c.sampling == 1 ? "bilinear" : "nearest") + "-" +
+           std::to_string(static_cast<int>(c.dot_size));
+}
+
+// A host with its own worlds of one frame, the effect set up and its
+// parameters set.
+bool prepare(SubstituteHost& host, int depth, Size size, const FrameCase& c)
+{
+    World& in = host.set_input(World(host_depth(depth), size.width, size.height));
+    if (depth == 0)
+        fill_world<PF_Pixel8>(in);
+    else if (depth == 1)
+        fill_world<PF_Pixel16>(in);
+    else
+        fill_world<PF_PixelFloat>(in);
+    host.set_output(World(host_depth(depth), size.width, size.height));
+    if (host.setup_effect() != PF_Err_NONE)
+        return false;
+    host.set_shape(c.shape);
+    host.set_sampling(c.sampling);
+    host.set_dot_size(static_cast<PF_Fixed>(c.dot_size * 65536.0));
+    host.set_rotation(45 << 16);
+    return true;
+}
+
+// Renders frames on `host` for as long as the benchmark asks: a smart render
+// through the module's EntryPointFunc, the way the host sends it, pre-render
+// then render, into a world the host owns.
+void render_frames(benchmark::State& state, SubstituteHost& host)
+{
+    for (auto _ : state) {
+        if (host.smart_pre_render() != PF_Err_NONE || host.smart_render() != PF_Err_NONE) {
+            state.SkipWithError("render failed");
+            break;
+        }
+        host.reset_records();
+    }
+}
+
 void register_frame(int depth, Size size, int workers, FrameCase c)
 {
-    const std::string name = std::string("frame/") + c.shape_name + "-" + (c.sampling == 1 ? "bilinear" : "nearest") +
-                             "-" + std::to_string(static_cast<int>(c.dot_size)) + "/" + depth_label(depth) + "/" +
-                             size_name(size) + "/" + workers_name(workers);
+    const std::string name = "frame/" + case_name(c) + "/" + depth_label(depth) + "/" + size_name(size) + "/" +
+                             workers_name(workers);
     finish(benchmark::RegisterBenchmark(name.c_str(), [depth, size, workers, c](benchmark::State& state) {
         SubstituteHost host(module());
-        World& in = host.set_input(World(host_depth(depth), size.width, size.height));
-        if (depth == 0)
-            fill_world<PF_Pixel8>(in);
-        else if (depth == 1)
-            fill_world<PF_Pixel16>(in);
-        else
-            fill_world<PF_PixelFloat>(in);
-        host.set_output(World(host_depth(depth), size.width, size.height));
-        if (host.setup_effect() != PF_Err_NONE) {
+        if (!prepare(host, depth, size, c)) {
             state.SkipWithError("effect setup failed");
             return;
         }
-        host.set_shape(c.shape);
-        host.set_sampling(c.sampling);
-        host.set_dot_size(static_cast<PF_Fixed>(c.dot_size * 65536.0));
-        host.set_rotation(45 << 16);
         ModuleWorkers pinned(workers);
-        for (auto _ : state) {
-            if (host.smart_pre_render() != PF_Err_NONE || host.smart_render() != PF_Err_NONE) {
-                state.SkipWithError("render failed");
-                break;
-            }
-            host.reset_records();
-        }
+        render_frames(state, host);
         state.SetItemsProcessed(state.iterations() * size.width * size.height);
     }));
+}
+
+// Multi-frame rendering: `threads` host threads at once, each rendering its
+// own frames (its own worlds) through EntryPointFunc, as a host does when it
+// renders several frames of a composition at the same time. The module
+// chooses its workers itself. The time is the wall-clock time per frame of
+// one thread, so all threads together render threads / time frames a second.
+void register_concurrent(Size size, int threads, FrameCase c)
+{
+    const std::string name =
+        "concurrent/" + case_name(c) + "/" + depth_label(0) + "/" + size_name(size) + "/" + std::to_string(threads);
+    benchmark::RegisterBenchmark(name.c_str(), [size, c](benchmark::State& state) {
+        SubstituteHost host(module());
+        if (!prepare(host, 0, size, c)) {
+            state.SkipWithError("effect setup failed");
+            return;
+        }
+        render_frames(state, host);
+        state.SetItemsProcessed(state.iterations());
+    })
+        ->Threads(threads)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 
 void register_all()
@@ -377,15 +421,22 @@ void register_all()
         if (all == 1)
             break;
     }
-    // Every shape and both samplings, the largest and a very small cell grid,
-    // and a small frame where starting the workers of each stage shows.
+    // Every shape and both samplings, small cells (DotSize 1 to 8, where the
+    // cell grid is as large as the frame or larger) and a very small cell grid,
+    // a small frame where starting the workers of each stage shows, and
+    // several host threads rendering at once.
     const Size uhd{3840, 2160};
     for (FrameCase c : {FrameCase{"circle", 1, 2, 32.0}, FrameCase{"square", 2, 1, 32.0},
                         FrameCase{"square", 2, 2, 32.0}, FrameCase{"line", 3, 1, 32.0}, FrameCase{"line", 3, 2, 32.0},
-                        FrameCase{"circle", 1, 1, 1.0}, FrameCase{"circle", 1, 1, 500.0}})
+                        FrameCase{"circle", 1, 1, 1.0}, FrameCase{"circle", 1, 1, 2.0}, FrameCase{"circle", 1, 1, 4.0},
+                        FrameCase{"circle", 1, 1, 6.0}, FrameCase{"circle", 1, 1, 8.0},
+                        FrameCase{"circle", 1, 1, 500.0}})
         register_frame(0, uhd, all, c);
     register_frame(0, {320, 240}, all, standard);
     register_stages<unsigned char>({320, 240}, all);
+    for (int threads : {1, 2, 4, 8})
+        register_concurrent(uhd, threads, standard);
+    register_concurrent({320, 240}, 2, standard);
 }
 
 }  // namespace

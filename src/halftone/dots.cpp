@@ -15,6 +15,7 @@
 #include <limits>
 #include <utility>
 
+#include "halftone/paper_sink.h"
 #include "halftone/pixel_path.h"
 #include "pipeline/parallel.h"
 
@@ -29,11 +30,7 @@ constexpr float soft_edge = 1.4142135f;
 // Ink at or below which a circle or square is not drawn (a bar: below which).
 constexpr float ink_epsilon = 1e-7f;
 
-// min(1, max(0, x)), with NaN giving 0: a NaN coverage adds no ink.
-float clamp_unit(float x)
-{
-    return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
-}
+using dot_paper::clamp_unit;
 
 int clamp_index(int i, uint32_t size)
 {
@@ -169,14 +166,7 @@ float paper_at(const Shape& shape, const DotFrame& frame, float fj, float fi)
 
 // ---- AVX2: eight pixels of a row at once ---------------------------------
 
-RUVIVEDU_TARGET_AVX2 inline __m256 clamp_unit8(__m256 x)
-{
-    const __m256 one = _mm256_set1_ps(1.0f);
-    // As clamp_unit: x where 0 < x < 1, 1 from 1 up, 0 for the rest and NaN.
-    const __m256 positive = _mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_GT_OQ);
-    const __m256 below_one = _mm256_cmp_ps(x, one, _CMP_LT_OQ);
-    return _mm256_and_ps(_mm256_blendv_ps(one, x, below_one), positive);
-}
+using dot_paper::clamp_unit8;
 
 RUVIVEDU_TARGET_AVX2 inline __m256 abs8(__m256 x)
 {
@@ -323,22 +313,28 @@ RUVIVEDU_TARGET_AVX2 inline Axis8 row8(const Walk8& w, __m256i l)
 // of `present` (the candidate exists for that pixel).
 template <typename Shape8>
 RUVIVEDU_TARGET_AVX2 inline __m256 add_candidate(Shape8& shape, const Walk8& w, __m256 j, __m256 i, const Axis8& k,
-                                                 const Axis8& l, __m256 present, __m256 sum)
+                                                 const Axis8& l, __m256 present, __m256 v, __m256 sum)
 {
     const __m256 px = _mm256_add_ps(_mm256_add_ps(k.to_x, l.to_x), w.g20);
     const __m256 py = _mm256_add_ps(_mm256_add_ps(k.to_y, l.to_y), w.g21);
     const __m256 live = _mm256_and_ps(present, shape.reach(j, i, px, py));
     if (_mm256_movemask_ps(live) == 0)
         return sum;  // every lane would add +0
-    const __m256i index = _mm256_add_epi32(l.cell, k.cell);
-    const __m256 v = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), w.cells, index, live, 4);
     return _mm256_add_ps(sum, _mm256_and_ps(shape.cover(v), live));
 }
 
-// Columns [0, width - width % 8) of row i; returns where the portable walk
-// takes over.
+// The ink of the dots at lattice points (k, l), read ahead of their use (the
+// indices are clamped into the grid, so every lane may be read).
+RUVIVEDU_TARGET_AVX2 inline __m256 ink8(const Walk8& w, const Axis8& k, const Axis8& l)
+{
+    return _mm256_i32gather_ps(w.cells, _mm256_add_epi32(l.cell, k.cell), 4);
+}
+
+// Columns [from, from + count - count % 8) of row i into out[0 ..); returns how
+// many columns it drew, where the portable walk takes over.
 template <typename Shape>
-RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame& frame, int i, float* out, int width)
+RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame& frame, int i, int from, int count,
+                                       float* out)
 {
     auto shape = wide(scalar_shape);
     const Walk8 w = make_walk8(frame);
@@ -350,9 +346,9 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
     const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
 
-    const int end = width - width % 8;
+    const int end = count - count % 8;
     for (int j = 0; j < end; j += 8) {
-        const __m256 fj = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(j), lanes));
+        const __m256 fj = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(from + j), lanes));
         const __m256 gx = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, w.s00), row_x), w.s20);
         const __m256 gy = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(fj, w.s01), row_y), w.s21);
         const __m256i fx = _mm256_cvttps_epi32(_mm256_floor_ps(gx));
@@ -365,11 +361,12 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
         const Axis8 kf = column8(w, fx), kc = column8(w, cx);
         const Axis8 lf = row8(w, fy), lc = row8(w, cy);
 
+        const __m256 v_ff = ink8(w, kf, lf), v_fc = ink8(w, kf, lc), v_cf = ink8(w, kc, lf), v_cc = ink8(w, kc, lc);
         __m256 sum = _mm256_setzero_ps();
-        sum = add_candidate(shape, w, fj, fi, kf, lf, all, sum);
-        sum = add_candidate(shape, w, fj, fi, kf, lc, has_cy, sum);
-        sum = add_candidate(shape, w, fj, fi, kc, lf, has_cx, sum);
-        sum = add_candidate(shape, w, fj, fi, kc, lc, _mm256_and_ps(has_cx, has_cy), sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lf, all, v_ff, sum);
+        sum = add_candidate(shape, w, fj, fi, kf, lc, has_cy, v_fc, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lf, has_cx, v_cf, sum);
+        sum = add_candidate(shape, w, fj, fi, kc, lc, _mm256_and_ps(has_cx, has_cy), v_cc, sum);
         _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(sum)));
     }
     return end;
@@ -379,12 +376,12 @@ RUVIVEDU_TARGET_AVX2 int draw_row_avx2(const Shape& scalar_shape, const DotFrame
 //
 // With cells many pixels wide most of a pixel's candidates lie out of reach,
 // and the per-pixel walk spends its time finding that out. This walk turns the
-// loop around. For a band of output rows it visits every lattice point (k, l)
-// that may be a candidate of some pixel there, in the order in which a pixel
-// adds its candidates (k ascending, then l ascending: (fx, fy), (fx, cy),
-// (cx, fy), (cx, cy)), reads the dot's ink once, and adds its coverage, eight
-// pixels at a time, to the pixels within its reach, summing straight in the
-// output rows. A pixel has (k, l) among its candidates exactly when
+// loop around. For a window of a band of output rows it visits every lattice
+// point (k, l) that may be a candidate of some pixel there, in the order in
+// which a pixel adds its candidates (k ascending, then l ascending: (fx, fy),
+// (fx, cy), (cx, fy), (cx, cy)), reads the dot's ink once, and adds its
+// coverage, eight pixels at a time, to the window's sums for the pixels within
+// its reach. A pixel has (k, l) among its candidates exactly when
 // k - 1 < gx < k + 1 and l - 1 < gy < l + 1 (floor or ceil of gx is k); each
 // lane tests that on its own gx and gy, formed as the per-pixel walk forms
 // them, unless the whole vector lies where it holds for certain, and adds +0
@@ -591,24 +588,25 @@ constexpr float span_coordinate_limit = 4194304.0f;  // 2^22
 // 59 -> 71 ms per frame). The bound sits between 6 and 7 so that neither is
 // decided by rounding.
 constexpr double span_min_cell_pixels = 6.5;
-// Rows drawn together: a dot's set-up is shared by the rows of a band, and the
-// band's rows (a few hundred KB at UHD) stay in the core's cache meanwhile.
+// Rows drawn together: a dot's set-up is shared by the rows of a band.
 constexpr int span_band_rows = 32;
+// Columns of a band drawn together (a multiple of the eight lanes).
+constexpr int span_window = 512;
 
 // The smallest and largest grid positions (as Mat3::map forms them) of the
-// output pixels in columns [0, width) and rows [first_row, last_row]: the
-// mapping is affine and rounds monotonically along either axis, so the four
-// corners bound it.
+// output pixels in columns [first_column, last_column] and rows [first_row,
+// last_row]: the mapping is affine and rounds monotonically along either
+// axis, so the four corners bound it.
 struct GridBox {
     float gx_min, gx_max, gy_min, gy_max;
 };
 
-GridBox grid_box(const Mat3& s, int width, int first_row, int last_row)
+GridBox grid_box(const Mat3& s, int first_column, int last_column, int first_row, int last_row)
 {
     GridBox box{};
     for (int corner = 0; corner < 4; ++corner) {
         float gx, gy;
-        s.map(corner & 1 ? static_cast<float>(width - 1) : 0.0f,
+        s.map(static_cast<float>(corner & 1 ? last_column : first_column),
               static_cast<float>(corner & 2 ? last_row : first_row), gx, gy);
         box.gx_min = corner == 0 ? gx : std::min(box.gx_min, gx);
         box.gx_max = corner == 0 ? gx : std::max(box.gx_max, gx);
@@ -629,7 +627,7 @@ bool spans_fit(const DotFrame& f, int width, int height)
     const double side_y = std::hypot(static_cast<double>(g.m10), static_cast<double>(g.m11));
     if (!(std::min(side_x, side_y) >= span_min_cell_pixels))
         return false;
-    const GridBox box = grid_box(s, width, 0, height - 1);
+    const GridBox box = grid_box(s, 0, width - 1, 0, height - 1);
     for (float c : {box.gx_min, box.gx_max, box.gy_min, box.gy_max})
         if (!(std::fabs(c) < span_coordinate_limit))
             return false;
@@ -798,10 +796,12 @@ RUVIVEDU_TARGET_AVX2 inline bool rows_reaching(float k_y, const Mat3& g, double 
 }
 
 // Adds the coverage of one dot to columns [first, last] of one row (and to
-// whatever other lanes of the same vectors it truly covers).
+// whatever other lanes of the same vectors it truly covers), whose sums for
+// columns [origin, end) lie at out[0 .. end - origin).
 template <typename Span>
 RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s, float row_x, float row_y, float fk,
-                                                float fl, float px, Columns span, Columns sure, float* out, int width)
+                                                float fl, float px, Columns span, Columns sure, float* out, int origin,
+                                                int end)
 {
     const __m256 s00 = _mm256_set1_ps(s.m00), s01 = _mm256_set1_ps(s.m01);
     const __m256 s20 = _mm256_set1_ps(s.m20), s21 = _mm256_set1_ps(s.m21);
@@ -825,29 +825,32 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
             candidate = _mm256_and_ps(candidate, _mm256_cmp_ps(gy, l_hi, _CMP_LT_OQ));
         }
         const __m256 c = shape.cover(fj, pxv, candidate);
-        if (j + 8 <= width) {
-            _mm256_storeu_ps(out + j, _mm256_add_ps(_mm256_loadu_ps(out + j), c));
+        float* at = out + (j - origin);
+        if (j + 8 <= end) {
+            _mm256_storeu_ps(at, _mm256_add_ps(_mm256_loadu_ps(at), c));
         } else {
-            const __m256 end = _mm256_set1_ps(static_cast<float>(width));
-            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, end, _CMP_LT_OQ));
-            _mm256_maskstore_ps(out + j, in_row, _mm256_add_ps(_mm256_maskload_ps(out + j, in_row), c));
+            const __m256 stop = _mm256_set1_ps(static_cast<float>(end));
+            const __m256i in_row = _mm256_castps_si256(_mm256_cmp_ps(fj, stop, _CMP_LT_OQ));
+            _mm256_maskstore_ps(at, in_row, _mm256_add_ps(_mm256_maskload_ps(at, in_row), c));
         }
     }
 }
 
 // Rows [begin, end) of the output, every column, by the span walk; at most
-// span_band_rows rows.
-template <bool within_candidates, typename Shape>
-RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, Image<float>* dst,
+// span_band_rows rows. The band is drawn a window of span_window columns at
+// a time: the window's sums (32 KB to 64 KB) stay in the core's nearest
+// caches while the dots are added to them, and each pixel is handed over
+// once. A dot across the edge of two windows is drawn in each, on its own
+// columns; every pixel still receives its dots in the order of their lattice
+// points.
+template <bool within_candidates, typename Shape, typename Paper>
+RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const DotFrame& frame, const Paper& paper,
                                                int begin, int end, double rows_within_candidates)
 {
     auto shape = span_shape(scalar_shape);
-    const Columns whole_row{0, static_cast<int>(dst->width) - 1};
     const Mat3& s = frame.src_to_grid;
     const Mat3& g = frame.grid_to_src;
-    const int width = static_cast<int>(dst->width);
-    const int body = width - width % 8;
-    const __m256 one = _mm256_set1_ps(1.0f);
+    const int width = paper.width();
 
     float row_x[span_band_rows], row_y[span_band_rows];
     RowAxis along_x[span_band_rows], along_y[span_band_rows];
@@ -858,78 +861,86 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
         row_y[b] = static_cast<float>(i) * s.m11;
         along_x[b].set(s.m00, row_x[b], s.m20, width);
         along_y[b].set(s.m01, row_y[b], s.m21, width);
-        float* out = dst->row(static_cast<uint32_t>(i));
-        for (int j = 0; j < body; j += 8)
-            _mm256_storeu_ps(out + j, _mm256_setzero_ps());
-        for (int j = body; j < width; ++j)
-            out[j] = 0.0f;
     }
-
-    // The band's lattice points lie within the grid positions of its corners.
-    const GridBox box = grid_box(s, width, begin, end - 1);
-    const int k_first = static_cast<int>(std::floor(box.gx_min)), k_last = static_cast<int>(std::ceil(box.gx_max));
-    const int band_l_first = static_cast<int>(std::floor(box.gy_min));
-    const int band_l_last = static_cast<int>(std::ceil(box.gy_max));
     const double reach = shape.reach_margin();
     const double centre = 0.5 * (static_cast<double>(begin) + (end - 1));
     const double half = 0.5 * ((end - 1) - static_cast<double>(begin));
 
-    for (int k = k_first; k <= k_last; ++k) {
-        const float fk = static_cast<float>(k);
-        const float k_x = fk * g.m00, k_y = fk * g.m01;
-        int l_first = band_l_first, l_last = band_l_last;
-        if (!rows_reaching(k_y, g, centre, half, reach, l_first, l_last))
-            continue;
-        for (int l = l_first; l <= l_last; ++l) {
-            const float fl = static_cast<float>(l);
-            // The dot's centre, as Mat3::map forms it.
-            const float px = k_x + fl * g.m10 + g.m20;
-            const float py = k_y + fl * g.m11 + g.m21;
-            if (!(py + reach >= begin && py - reach <= end - 1))
+    alignas(32) float sums[span_band_rows][span_window];
+    for (int origin = 0; origin < width; origin += span_window) {
+        const int stop = std::min(width, origin + span_window);
+        const Columns window{origin, stop - 1};
+        for (int i = begin; i < end; ++i) {
+            std::memset(sums[i - begin], 0, static_cast<std::size_t>(stop - origin) * sizeof(float));
+            // What handing the window over will read, asked for while the
+            // dots are drawn.
+            paper.prefetch(i, origin, stop - origin);
+        }
+
+        // The window's lattice points lie within the grid positions of its corners.
+        const GridBox box = grid_box(s, origin, stop - 1, begin, end - 1);
+        const int k_first = static_cast<int>(std::floor(box.gx_min));
+        const int k_last = static_cast<int>(std::ceil(box.gx_max));
+        const int window_l_first = static_cast<int>(std::floor(box.gy_min));
+        const int window_l_last = static_cast<int>(std::ceil(box.gy_max));
+
+        for (int k = k_first; k <= k_last; ++k) {
+            const float fk = static_cast<float>(k);
+            const float k_x = fk * g.m00, k_y = fk * g.m01;
+            int l_first = window_l_first, l_last = window_l_last;
+            if (!rows_reaching(k_y, g, centre, half, reach, l_first, l_last))
                 continue;
-            const float v = frame.ink(k, l);
-            if (!shape.draws(v))
-                continue;  // adds +0 wherever it is a candidate
-            shape.set_dot(v);
-            const double top = std::max(static_cast<double>(begin), std::floor(py - shape.dot_rows()));
-            const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + shape.dot_rows()));
-            if (!(top <= bottom))
-                continue;
-            for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
-                const int b = i - begin;
-                Columns span = whole_row, sure = whole_row;
-                if constexpr (!within_candidates) {
-                    // Rows near the centre may still lie wholly inside.
-                    if (!(std::fabs(static_cast<double>(i) - py) < rows_within_candidates)) {
-                        const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
-                        const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
-                        span = meet(on_k.maybe, on_l.maybe);
-                        if (span.first > span.last)
-                            continue;
-                        sure = meet(on_k.surely, on_l.surely);
+            for (int l = l_first; l <= l_last; ++l) {
+                const float fl = static_cast<float>(l);
+                // The dot's centre, as Mat3::map forms it.
+                const float px = k_x + fl * g.m10 + g.m20;
+                const float py = k_y + fl * g.m11 + g.m21;
+                if (!(py + reach >= begin && py - reach <= end - 1))
+                    continue;
+                if (!(px + shape.half_width() + 1.0 >= origin && px - shape.half_width() - 1.0 <= stop - 1))
+                    continue;  // no column of this window within its reach
+                const float v = frame.ink(k, l);
+                if (!shape.draws(v))
+                    continue;  // adds +0 wherever it is a candidate
+                shape.set_dot(v);
+                const double top = std::max(static_cast<double>(begin), std::floor(py - shape.dot_rows()));
+                const double bottom = std::min(static_cast<double>(end - 1), std::ceil(py + shape.dot_rows()));
+                if (!(top <= bottom))
+                    continue;
+                for (int i = static_cast<int>(top); i <= static_cast<int>(bottom); ++i) {
+                    const int b = i - begin;
+                    Columns span = window, sure = window;
+                    if constexpr (!within_candidates) {
+                        // Rows near the centre may still lie wholly inside.
+                        if (!(std::fabs(static_cast<double>(i) - py) < rows_within_candidates)) {
+                            const RowAxis::Within on_k = along_x[b].between(fk - 1.0, fk + 1.0);
+                            const RowAxis::Within on_l = along_y[b].between(fl - 1.0, fl + 1.0);
+                            span = meet(window, meet(on_k.maybe, on_l.maybe));
+                            if (span.first > span.last)
+                                continue;
+                            sure = meet(on_k.surely, on_l.surely);
+                        }
                     }
+                    double lo, hi;
+                    if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
+                        continue;
+                    span = meet(span, clip_columns(lo, hi, width));
+                    if (span.first > span.last)
+                        continue;
+                    // Where (k, l) is a candidate of every pixel for certain, the
+                    // lanes skip the test.
+                    add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure, sums[b], origin, stop);
                 }
-                double lo, hi;
-                if (!shape.set_row(static_cast<float>(i), px, py, lo, hi))
-                    continue;
-                span = meet(span, clip_columns(lo, hi, width));
-                if (span.first > span.last)
-                    continue;
-                // Where (k, l) is a candidate of every pixel for certain, the
-                // lanes skip the test.
-                add_dot_to_row(shape, s, row_x[b], row_y[b], fk, fl, px, span, sure,
-                               dst->row(static_cast<uint32_t>(i)), width);
             }
         }
-    }
 
-    for (int i = begin; i < end; ++i) {
-        float* out = dst->row(static_cast<uint32_t>(i));
-        for (int j = 0; j < body; j += 8)
-            _mm256_storeu_ps(out + j, _mm256_sub_ps(one, clamp_unit8(_mm256_loadu_ps(out + j))));
-        for (int j = body; j < width; ++j)
-            out[j] = 1.0f - clamp_unit(out[j]);
+        for (int i = begin; i < end; ++i) {
+            float* row = sums[i - begin];
+            dot_paper::paper_from_sums(row, stop - origin);
+            paper.put(i, origin, stop - origin, row);
+        }
     }
+    paper.flush();
 }
 
 #endif  // RUVIVEDU_X86_64
@@ -975,58 +986,91 @@ Line line_of(const HalfTone_Inner_Params<T>& params)
     return Line{params.cell_size * 0.5f, params.dot_radius};
 }
 
-template <typename T, typename Shape>
-void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end,
+// Rows [begin, end) of the frame's paper, every column, into `paper`.
+template <typename T, typename Shape, typename Paper>
+void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin, int end,
                const Shape& shape)
 {
     if (begin >= end) {
         return;
     }
     const DotFrame frame{params->src_to_grid, params->grid_to_src, grid->data, grid->width, grid->height};
-    const int width = static_cast<int>(dst->width);
+    const int width = paper.width();
     // A grid without cells has no dots to draw: bare paper.
     const bool no_grid = grid->width == 0 || grid->height == 0;
     [[maybe_unused]] const bool avx2 = pixel_path() == PixelPath::avx2;
+    [[maybe_unused]] const int workers = row_workers(*params);
 
 #if RUVIVEDU_X86_64
-    const WalkPlan plan = plan_walk(shape, frame, dst->width, dst->height, !no_grid);
+    const WalkPlan plan = plan_walk(shape, frame, static_cast<uint32_t>(width), static_cast<uint32_t>(paper.height()),
+                                    !no_grid);
     if (plan.walk != DotWalk::per_pixel) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
         const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
-        RUVIVEDU_PARALLEL_FOR
+        RUVIVEDU_PARALLEL_ROWS(workers)
         for (int b = 0; b < bands; ++b) {
             const int first = begin + b * span_band_rows;
             const int last = std::min(end, first + span_band_rows);
             if (plan.walk == DotWalk::by_spans_untested)
-                draw_band_spans_avx2<true>(shape, frame, dst, first, last, plan.rows_within_candidates);
+                draw_band_spans_avx2<true>(shape, frame, paper, first, last, plan.rows_within_candidates);
             else
-                draw_band_spans_avx2<false>(shape, frame, dst, first, last, plan.rows_within_candidates);
+                draw_band_spans_avx2<false>(shape, frame, paper, first, last, plan.rows_within_candidates);
         }
         return;
     }
 #endif
 
-    RUVIVEDU_PARALLEL_FOR
+    RUVIVEDU_PARALLEL_ROWS(workers)
     for (int i = begin; i < end; ++i) {
-        float* out = dst->row(static_cast<uint32_t>(i));
-        if (no_grid) {
-            for (int j = 0; j < width; ++j) {
-                out[j] = 1.0f;
-            }
-            continue;
-        }
-        int j = 0;
-#if RUVIVEDU_X86_64
-        if (avx2) {
-            j = draw_row_avx2(shape, frame, i, out, width);
-        }
-#endif
+        // The next row's input, while this one is drawn.
+        paper.prefetch(i + 1, 0, width);
         const float fi = static_cast<float>(i);
-        for (; j < width; ++j) {
-            out[j] = paper_at(shape, frame, static_cast<float>(j), fi);
+        float scratch[dot_paper::values_per_chunk];
+        for (int from = 0; from < width; from += dot_paper::values_per_chunk) {
+            const int count = std::min(dot_paper::values_per_chunk, width - from);
+            float* out = paper.values(i, from, scratch);
+            if (no_grid) {
+                for (int j = 0; j < count; ++j) {
+                    out[j] = 1.0f;
+                }
+            } else {
+                int j = 0;
+#if RUVIVEDU_X86_64
+                if (avx2) {
+                    j = draw_row_avx2(shape, frame, i, from, count, out);
+                }
+#endif
+                for (; j < count; ++j) {
+                    out[j] = paper_at(shape, frame, static_cast<float>(from + j), fi);
+                }
+            }
+            paper.put(i, from, count, out);
         }
+        paper.flush();
     }
+}
+
+// The dots of `shape` (1 Circle, 2 Square, 3 Line) into `paper`.
+template <typename T, typename Paper>
+void draw_shape(int shape, Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin,
+                int end)
+{
+    if (shape == 2)
+        draw_dots(grid, paper, params, begin, end, square_of(*params));
+    else if (shape == 3)
+        draw_dots(grid, paper, params, begin, end, line_of(*params));
+    else
+        draw_dots(grid, paper, params, begin, end, circle_of(*params));
+}
+
+template <typename T, bool alpha_output>
+void draw_shape_into_layer(int shape, Image<float>* grid, LayerParams* in, LayerParams* out,
+                           HalfTone_Inner_Params<T>* params, int begin, int end)
+{
+    const dot_paper::LayerPaper<T, alpha_output> paper(*in, *out, static_cast<float>(params->white_value),
+                                                       params->inv_white);
+    draw_shape(shape, grid, paper, params, begin, end);
 }
 
 } // namespace
@@ -1034,19 +1078,61 @@ void draw_dots(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* 
 template <typename T>
 void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, circle_of(*params));
+    draw_shape(1, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, square_of(*params));
+    draw_shape(2, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_dots(grid, dst, params, begin, end, line_of(*params));
+    draw_shape(3, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
+}
+
+template <typename T>
+void render_circle_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end)
+{
+    draw_shape_into_layer<T, false>(1, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_square_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end)
+{
+    draw_shape_into_layer<T, false>(2, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_line_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                      int begin, int end)
+{
+    draw_shape_into_layer<T, false>(3, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_circle_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end)
+{
+    draw_shape_into_layer<T, true>(1, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_square_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end)
+{
+    draw_shape_into_layer<T, true>(2, grid, in, out, params, begin, end);
+}
+
+template <typename T>
+void render_line_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                       int begin, int end)
+{
+    draw_shape_into_layer<T, true>(3, grid, in, out, params, begin, end);
 }
 
 template <typename T>
@@ -1060,10 +1146,18 @@ DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t wid
     return plan_walk(circle_of(params), frame, width, height, true).walk;
 }
 
+#define RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, job) \
+    template void job<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int, int);
 #define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
     template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_grey)                                            \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_grey)                                            \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_grey)                                              \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_alpha)                                           \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_alpha)                                           \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_alpha)                                             \
     template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, int, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)

@@ -3,6 +3,7 @@
 
 #include "halftone/halftone_params.h"
 #include "pipeline/image.h"
+#include "pipeline/render_context.h"
 
 // All three are image-to-image row jobs over rows [begin, end) of `dst`, the
 // one-channel output image (output-world size, addressed in the source frame).
@@ -31,6 +32,32 @@ void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<
 /// points, half thickness dot_radius * v with a one-pixel ramp above and below.
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+/// The dot stages drawn straight into the host's output world `out`, as an
+/// image-to-layer row job over rows [begin, end) of `out`: each pixel's paper
+/// value, the same bits the jobs above store, becomes the output pixel as
+/// convert_output_grey (the _grey jobs, Alpha off) or convert_output_alpha (the
+/// _alpha jobs, Alpha on) turns it, with the alpha of `in` under it (read before
+/// the pixel is written, so the two may even be one world). No output image is
+/// needed.
+template <typename T>
+void render_circle_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end);
+template <typename T>
+void render_square_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                        int begin, int end);
+template <typename T>
+void render_line_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                      int begin, int end);
+template <typename T>
+void render_circle_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end);
+template <typename T>
+void render_square_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end);
+template <typename T>
+void render_line_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                       int begin, int end);
 
 /// How the dot jobs draw a frame. The AVX2 path draws cells at least 6.5
 /// pixels across (grid positions well within float's whole numbers) dot by dot

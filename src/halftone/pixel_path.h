@@ -38,3 +38,29 @@ PixelPath set_pixel_path(PixelPath path);
 #else
 #define RUVIVEDU_X86_64 0
 #endif
+
+#include <cstddef>
+#include <cstdint>
+#if RUVIVEDU_X86_64
+#include <xmmintrin.h>
+#endif
+
+/// Asks for the cache lines of bytes [p, p + bytes) ahead of their use, where
+/// the processor would otherwise wait for them (rows read down a column, or
+/// read again long after they were last read). A hint only: results never
+/// depend on it.
+inline void prefetch_bytes(const char* p, std::size_t bytes)
+{
+    constexpr std::uintptr_t line = 64;
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(p) / line * line;
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(p) + bytes;
+    for (std::uintptr_t at = first; at < end; at += line) {
+#if RUVIVEDU_X86_64
+        _mm_prefetch(reinterpret_cast<const char*>(at), _MM_HINT_T0);
+#elif defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(reinterpret_cast<const char*>(at));
+#else
+        (void)at;
+#endif
+    }
+}

@@ -3,6 +3,7 @@
 
 #include "halftone/halftone_params.h"
 #include "pipeline/image.h"
+#include "pipeline/render_context.h"
 
 // Every method ends in the same ink rule, ink = ceil(alpha) * (1 - luminance):
 // any coverage at all counts fully, so partial alpha does not thin a dot, and a
@@ -25,6 +26,12 @@
 template <typename T>
 void box_filter(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
 
+/// box_filter straight from the host's input world `in` (a layer-to-image row
+/// job): every pixel it reads is converted as convert_input converts it, so the
+/// box image holds the same bits as box_filter over the converted source image.
+template <typename T>
+void box_filter_layer(LayerParams* in, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
 /// BiLinear, second stage: for each pixel of the one-channel cell grid `dst`,
 /// an alpha-weighted bilinear lookup of the box image `src` at the dot centre
 /// (params->grid_to_box), turned into ink.
@@ -37,3 +44,9 @@ void resample_bilinear(Image<float>* src, Image<float>* dst, HalfTone_Inner_Para
 /// negative ink, below 0 ink above 1.
 template <typename T>
 void sample_nearest(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+/// sample_nearest straight from the host's input world `in` (a layer-to-image
+/// row job), each pixel converted as convert_input converts it: the same cell
+/// grid as sample_nearest over the converted source image.
+template <typename T>
+void sample_nearest_layer(LayerParams* in, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);

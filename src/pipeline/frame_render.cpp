@@ -1,14 +1,15 @@
-// render_frame<T>: geometry, four images, the stages in order, clean-up.
+// render_frame<T>: geometry, the box image and cell grid, the stages in order, clean-up.
 #include "pipeline/frame_render.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "pipeline/convert.h"
 #include "pipeline/image.h"
 #include "pipeline/parallel.h"
 
@@ -45,25 +46,47 @@ Image<float>* new_image(SPBasicSuite* pica, uint32_t width, uint32_t height, uin
     return image;
 }
 
-// The four images of one frame. They are freed in creation order, also when a
-// later allocation or a stage's thread start fails part way.
+std::size_t image_bytes(const Image<float>* image)
+{
+    return image == nullptr ? 0
+                            : image_allocation_size(static_cast<std::size_t>(image->row_stride) * image->height);
+}
+
+// The images of one frame: the box image and the cell grid, whose sizes follow
+// the screen. The layer is read straight from the input world and the dots are
+// drawn straight into the output world, so no image of the frame's own size is
+// needed. They are freed in creation order, also when a later allocation or a
+// stage's thread start fails part way. Of the buffers kept for later frames
+// no more stay than the frames rendering now need: as many frames of this
+// one's size as are in flight.
 struct FrameImages {
-    Image<float>* source = nullptr;
     Image<float>* box = nullptr;
     Image<float>* grid = nullptr;
-    Image<float>* output = nullptr;
 
     FrameImages() = default;
     FrameImages(const FrameImages&) = delete;
     FrameImages& operator=(const FrameImages&) = delete;
     ~FrameImages()
     {
-        delete source;
+        const std::size_t need = image_bytes(box) + image_bytes(grid);
         delete box;
         delete grid;
-        delete output;
+        trim_kept_image_memory(need * static_cast<std::size_t>(std::max(1, RenderShare::renders_in_flight())));
     }
 };
+
+// The dot stage of a shape (values outside 1-3 never come from the host's
+// menu; they are drawn as Circle, the default, for which the geometry sized
+// the radius as well) writing the output world by the Alpha setting.
+template <typename T>
+ImageToLayerJob<T> dot_stage(int32_t shape, bool alpha)
+{
+    if (shape == 2)
+        return alpha ? render_square_alpha<T> : render_square_grey<T>;
+    if (shape == 3)
+        return alpha ? render_line_alpha<T> : render_line_grey<T>;
+    return alpha ? render_circle_alpha<T> : render_circle_grey<T>;
+}
 
 int rows_of(const Image<float>* image)
 {
@@ -90,8 +113,11 @@ void render_frame(HalfTone_Params* context, int32_t worker_count)
     params.grid_to_src.set_identity();
     // Must come first: it also sets the byte sizes of both views.
     init_inner_params(*context, params);
-    if (worker_count > 0)
-        params.worker_count = worker_count;
+    // Several frames may render at once on the host's threads; each takes its
+    // share of the processors, so that together they keep them busy without
+    // crowding them (a caller may fix the count instead).
+    const RenderShare share(render_workers(params.worker_count));
+    params.worker_count = worker_count > 0 ? worker_count : share.workers();
 
     LayerParams* in_layer = &context->in_layer;
     LayerParams* out_layer = &context->out_layer;
@@ -102,34 +128,19 @@ void render_frame(HalfTone_Params* context, int32_t worker_count)
         return;
 
     FrameImages images;
-    images.source = new_image(context->pica, static_cast<uint32_t>(in_layer->width),
-                              static_cast<uint32_t>(in_layer->height), 2);
     // Allocated on both sampling paths: Nearest leaves it unused.
     images.box = new_image(context->pica, image_side(params.box_width), image_side(params.box_height), 2);
     images.grid = new_image(context->pica, image_side(params.grid_width), image_side(params.grid_height), 1);
-    images.output = new_image(context->pica, static_cast<uint32_t>(out_layer->width),
-                              static_cast<uint32_t>(out_layer->height), 1);
-
-    run_rows_parallel<T>(convert_input<T>, in_layer, images.source, rows_of(images.source), &params);
 
     if (context->sampling == 1) {
-        run_rows_parallel<T>(box_filter<T>, images.source, images.box, rows_of(images.box), &params);
+        run_rows_parallel<T>(box_filter_layer<T>, in_layer, images.box, rows_of(images.box), &params);
         run_rows_parallel<T>(resample_bilinear<T>, images.box, images.grid, rows_of(images.grid), &params);
     } else {
-        run_rows_parallel<T>(sample_nearest<T>, images.source, images.grid, rows_of(images.grid), &params);
+        run_rows_parallel<T>(sample_nearest_layer<T>, in_layer, images.grid, rows_of(images.grid), &params);
     }
 
-    // Shape values outside 1-3 never come from the host's menu; they are drawn
-    // as Circle, the default (the geometry sized the radius for it as well).
-    ImageToImageJob<T> dots = render_circle<T>;
-    if (context->shape == 2)
-        dots = render_square<T>;
-    else if (context->shape == 3)
-        dots = render_line<T>;
-    run_rows_parallel<T>(dots, images.grid, images.output, rows_of(images.output), &params);
-
-    ImageToLayerJob<T> output = context->alpha ? convert_output_alpha<T> : convert_output_grey<T>;
-    run_rows_parallel<T>(output, images.output, in_layer, out_layer, out_layer->height, &params);
+    run_rows_parallel<T>(dot_stage<T>(context->shape, context->alpha), images.grid, in_layer, out_layer,
+                         out_layer->height, &params);
 }
 
 template void render_frame<unsigned char>(HalfTone_Params*);

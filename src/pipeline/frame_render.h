@@ -6,8 +6,9 @@
 #include "pipeline/render_context.h"
 
 /// Renders one frame for host component type T (unsigned char, unsigned short,
-/// float): derives the geometry, allocates the source image, box image, cell
-/// grid and output image, runs the stages in order and frees the images.
+/// float): derives the geometry, allocates the box image and the cell grid,
+/// runs the stages in order (the sampling reads the input world, the dots write
+/// the output world) and frees the images.
 ///
 /// Throws memory_exception when an image cannot be allocated (or the geometry
 /// asks for an image too large to represent) and std::system_error when a worker
@@ -17,9 +18,9 @@
 template <typename T>
 void render_frame(HalfTone_Params* context);
 
-/// The same render with the thread-block strategy's worker count fixed instead
-/// of taken from the processor count, for tests and benchmarks that compare
-/// worker counts (a value below 1 keeps the processor count). The loop strategy's team size
-/// belongs to the OpenMP runtime (omp_set_num_threads) and is not affected.
+/// The same render with its worker count fixed instead of taken as its share of
+/// the processors (RenderShare), for tests and benchmarks that compare worker
+/// counts; a value below 1 keeps the share. Both strategies divide the rows
+/// among that many threads (the loop strategy as its OpenMP team's size).
 template <typename T>
 void render_frame(HalfTone_Params* context, int32_t worker_count);

@@ -67,13 +67,14 @@ public:
         return true;
     }
 
-    void release_all()
+    // Frees the oldest blocks until at most `bytes` are kept.
+    void trim(std::size_t bytes)
     {
         void* released[kept_blocks_limit];
         int released_count = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            while (count_ > 0) {
+            while (count_ > 0 && total_ > bytes) {
                 released[released_count++] = blocks_[0].data;
                 remove(0);
             }
@@ -81,6 +82,8 @@ public:
         for (int i = 0; i < released_count; ++i)
             std::free(released[i]);
     }
+
+    void release_all() { trim(0); }
 
     std::size_t kept_bytes()
     {
@@ -218,6 +221,16 @@ void release_kept_image_memory()
 std::size_t kept_image_memory()
 {
     return kept_buffers().kept_bytes();
+}
+
+void trim_kept_image_memory(std::size_t bytes)
+{
+    kept_buffers().trim(bytes);
+}
+
+std::size_t image_allocation_size(std::size_t bytes)
+{
+    return allocated_size(bytes);
 }
 
 namespace {

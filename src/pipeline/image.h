@@ -23,6 +23,14 @@ struct Image;
 /// it, and an allocation that fails first does the same before trying again.
 void release_kept_image_memory();
 
+/// Frees kept buffers, the longest kept first, until at most `bytes` are kept:
+/// a finished frame keeps no more than frames of its size need.
+void trim_kept_image_memory(std::size_t bytes);
+
+/// The bytes an image of this many bytes takes from the system (large images
+/// are whole blocks, so that sizes close together share kept blocks).
+std::size_t image_allocation_size(std::size_t bytes);
+
 /// Bytes of image memory kept for later frames now.
 std::size_t kept_image_memory();
 

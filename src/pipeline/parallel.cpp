@@ -2,10 +2,51 @@
 #include "pipeline/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 
 #include "pipeline/row_blocks.h"
+
+#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
+#include <omp.h>
+#endif
+
+namespace {
+
+std::atomic<int32_t>& in_flight()
+{
+    static std::atomic<int32_t> count{0};
+    return count;
+}
+
+}  // namespace
+
+int32_t render_workers(int32_t processors)
+{
+#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
+    (void)processors;
+    return std::max(1, omp_get_max_threads());
+#else
+    return std::max(1, processors);
+#endif
+}
+
+RenderShare::RenderShare(int32_t workers)
+{
+    const int32_t renders = in_flight().fetch_add(1) + 1;
+    workers_ = std::max(1, std::max(workers, 1) / renders);
+}
+
+RenderShare::~RenderShare()
+{
+    in_flight().fetch_sub(1);
+}
+
+int32_t RenderShare::renders_in_flight()
+{
+    return in_flight().load();
+}
 
 RowBlock row_block(int rows, int workers, int index)
 {

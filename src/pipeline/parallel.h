@@ -1,25 +1,69 @@
 // Parallel row execution: runs one row job over all rows of its destination.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "halftone/halftone_params.h"
 #include "pipeline/image.h"
 #include "pipeline/render_context.h"
 
-/// Placed directly before a stage's row loop. In the loop-strategy build the
-/// loop itself is split over the OpenMP team (static schedule, one contiguous
-/// band per thread); in the thread-block build the executor has already split
-/// the rows and the loop runs sequentially over its own band. MSVC's OpenMP is
-/// version 2.0 (a signed int loop index, no collapse), and inside a macro it
-/// takes a pragma in every version as __pragma.
-#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP && defined(_MSC_VER) && !defined(__clang__)
-#define RUVIVEDU_PARALLEL_FOR __pragma(omp parallel for schedule(static))
-#elif defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
-#define RUVIVEDU_PARALLEL_FOR _Pragma("omp parallel for schedule(static)")
+/// Placed directly before a stage's row loop, with the render's worker count
+/// (row_workers). In the loop-strategy build the loop itself is split over an
+/// OpenMP team of that many threads (static schedule, one contiguous band per
+/// thread); in the thread-block build the executor has already split the rows
+/// among that many threads and the loop runs sequentially over its own band.
+/// RUVIVEDU_PARALLEL_FOR is the same loop on the runtime's default team.
+/// MSVC's OpenMP is version 2.0 (a signed int loop index, no collapse), and
+/// inside a macro it takes a pragma in every version as __pragma.
+#if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
+#if defined(_MSC_VER) && !defined(__clang__)
+#define RUVIVEDU_PRAGMA(text) __pragma(text)
 #else
+#define RUVIVEDU_PRAGMA(text) _Pragma(#text)
+#endif
+#define RUVIVEDU_PARALLEL_ROWS(workers) RUVIVEDU_PRAGMA(omp parallel for schedule(static) num_threads(workers))
+#define RUVIVEDU_PARALLEL_FOR RUVIVEDU_PRAGMA(omp parallel for schedule(static))
+#else
+#define RUVIVEDU_PARALLEL_ROWS(workers)
 #define RUVIVEDU_PARALLEL_FOR
 #endif
+
+/// The number of threads a stage of this render divides its rows among: the
+/// render's worker count, at least one.
+template <typename T>
+int row_workers(const HalfTone_Inner_Params<T>& params)
+{
+    return params.worker_count > 0 ? params.worker_count : 1;
+}
+
+/// The workers a render may use before it shares them: in the loop build the
+/// OpenMP runtime's default team size, which a host or user may have set; in
+/// the thread-block build `processors`, the processor count of the geometry.
+int32_t render_workers(int32_t processors);
+
+/// One render's share of the workers while it runs. Renders that overlap on
+/// the host's threads (the host renders several frames at once) divide the
+/// workers evenly among themselves, each getting at least one: two renders on
+/// two processors take one each instead of two teams of two crowding two
+/// processors, where every stage's end would wait for a thread that is not
+/// running (or spin on a processor another render needs). A render keeps the
+/// count it started with, so its row division is fixed for its whole frame.
+class RenderShare {
+public:
+    explicit RenderShare(int32_t workers);
+    ~RenderShare();
+    RenderShare(const RenderShare&) = delete;
+    RenderShare& operator=(const RenderShare&) = delete;
+
+    int32_t workers() const { return workers_; }
+
+    /// Renders in flight in this process now.
+    static int32_t renders_in_flight();
+
+private:
+    int32_t workers_;
+};
 
 /// Row job shapes. A job processes rows [begin, end) of its destination (the
 /// last pointer operand before the params, or the output layer), returns at once

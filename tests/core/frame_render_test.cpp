@@ -107,19 +107,22 @@ TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
 {
     using T = unsigned char;
     const T w = white<T>();
-    // 2048 x 1024: the source and output images are large enough to be kept.
-    HostWorld<T> black(2048, 1024, 0), paper(2048, 1024, 0), out(2048, 1024, 0);
+    // 1024 x 1024 at DotSize 1: the box image and the cell grid are large
+    // enough (8 MiB and more) to be kept.
+    HostWorld<T> black(1024, 1024, 0), paper(1024, 1024, 0), out(1024, 1024, 0);
     fill(black, w, T(0), T(0), T(0));
     fill(paper, w, w, w, w);
     for (int32_t shape : {1, 2, 3})
         for (int32_t sampling : {1, 2}) {
             release_kept_image_memory();
             HalfTone_Params dark = make_context(black, out);
+            dark.dot_size = 1.0f;
             dark.shape = shape;
             dark.sampling = sampling;
             render_frame<T>(&dark);
             ASSERT_GT(kept_image_memory(), 0u);
             HalfTone_Params light = make_context(paper, out);
+            light.dot_size = 1.0f;
             light.shape = shape;
             light.sampling = sampling;
             render_frame<T>(&light);
@@ -128,6 +131,29 @@ TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
     release_kept_image_memory();
 }
 
+// What a finished frame keeps is bounded by what a frame of its size needs:
+// a frame of large images keeps at most their blocks, and a frame of small
+// images gives back the large blocks an earlier frame kept.
+TEST(FrameRenderKeptMemory, AFrameKeepsNoMoreThanFramesOfItsSizeNeed)
+{
+    using T = unsigned char;
+    HostWorld<T> in(2048, 1024, 0), out(2048, 1024, 0);
+    test_world::paint_test_layer(in);
+    release_kept_image_memory();
+    HalfTone_Params fine = make_context(in, out);
+    fine.dot_size = 1.0f;
+    render_frame<T>(&fine);
+    // Box image 2050 x 1026 x 2 floats and the grid of the turned lattice,
+    // each rounded up to whole 2 MiB blocks.
+    const std::size_t kept = kept_image_memory();
+    EXPECT_GT(kept, std::size_t{32} << 20);
+    EXPECT_LT(kept, std::size_t{48} << 20);
+    render_frame<T>(&fine);
+    EXPECT_EQ(kept_image_memory(), kept);
+    HalfTone_Params coarse = make_context(in, out);
+    render_frame<T>(&coarse);  // DotSize 32: a box image and grid of a few KB
+    EXPECT_EQ(kept_image_memory(), 0u);
+}
 // A fully transparent layer draws nothing whatever its colour.
 TYPED_TEST(FrameRender, TransparentLayerGetsNoInk)
 {
@@ -394,33 +420,37 @@ TEST(FrameRenderFloat, NonFinitePixelsStayInsideTheWorld)
 #endif
 
 #if defined(__GLIBC__) && !defined(RUVIVEDU_SANITIZED_HEAP)
-// When the cell grid cannot be had, the source image allocated before it is
-// released. The 16000 x 16000 input makes a 2 GB source image (mapped, never
-// touched: the failure comes before the first stage reads the input).
+// When the cell grid cannot be had, the box image allocated before it is
+// released. An 8000 x 2000 input at a horizontal downsample of 1/8 and DotSize
+// 1 has a box image of 64002 x 2002 cells (1 GB, mapped, never touched: the
+// failure comes before the first stage reads the input); turned by 45 degrees
+// its cell grid would have more than 2^31 cells.
 TEST(FrameRenderAllocation, ImagesAlreadyAllocatedAreReleasedOnFailure)
 {
     std::vector<float> pixel(4, 1.0f);
     HalfTone_Params c{};
     c.in_layer.data = reinterpret_cast<char*>(pixel.data());
     c.in_layer.rowbytes = 16;
-    c.in_layer.width = 16000;
-    c.in_layer.height = 16000;
+    c.in_layer.width = 8000;
+    c.in_layer.height = 2000;
     c.in_layer.num_channels = 4;
     c.out_layer = c.in_layer;
-    c.downsample_x = {1, 1};
-    c.downsample_y = {1, 4000000000u};  // the box image would be 4e9 cells high
-    c.dot_size = 32.0f;
+    c.downsample_x = {1, 8};
+    c.downsample_y = {1, 1};
+    c.dot_size = 1.0f;
+    c.rotation = 45.0f;
     c.shape = 1;
     c.sampling = 1;
     const std::size_t mapped_before = mallinfo2().hblkhd;
     {
         // The measure sees an image of that size.
-        Image<float> source(nullptr, 16000, 16000, 2);
-        EXPECT_GE(mallinfo2().hblkhd, mapped_before + std::size_t{2048000000});
+        Image<float> box(nullptr, 64002, 2002, 2);
+        EXPECT_GE(mallinfo2().hblkhd, mapped_before + std::size_t{1025000000});
     }
+    release_kept_image_memory();
     try {
         render_frame<float>(&c);
-        FAIL() << "an unobtainable box image must raise memory_exception";
+        FAIL() << "an unrepresentable cell grid must raise memory_exception";
     } catch (const memory_exception&) {
     }
     EXPECT_EQ(mallinfo2().hblkhd, mapped_before);

@@ -160,6 +160,30 @@ TEST(Executor, LayerJobsCoverEveryRowOfABottomUpWorld)
     }
 }
 
+// Renders that overlap share the workers evenly, each keeping at least one,
+// and a render keeps the count it started with.
+TEST(RenderShare, OverlappingRendersDivideTheWorkers)
+{
+    ASSERT_EQ(RenderShare::renders_in_flight(), 0);
+    {
+        RenderShare first(4);
+        EXPECT_EQ(first.workers(), 4);
+        {
+            RenderShare second(4);
+            RenderShare third(4);
+            EXPECT_EQ(RenderShare::renders_in_flight(), 3);
+            EXPECT_EQ(second.workers(), 2);
+            EXPECT_EQ(third.workers(), 1);  // 4 / 3, rounded down
+            RenderShare lone(1);
+            EXPECT_EQ(lone.workers(), 1);
+            EXPECT_EQ(first.workers(), 4);
+        }
+        RenderShare later(4);
+        EXPECT_EQ(later.workers(), 2);
+    }
+    EXPECT_EQ(RenderShare::renders_in_flight(), 0);
+}
+
 // The thread library refuses the third worker: the two started ones must have
 // finished (been joined) before the failure reaches the caller, since they
 // work on buffers the caller frees next.
