@@ -392,14 +392,16 @@ TEST(Frei0rFilter, AFrameWithoutMemoryPassesThroughUnchanged)
 #ifdef RUVIVEDU_SANITIZED
     GTEST_SKIP() << "the sanitizers' shadow memory does not live under a capped address space";
 #else
-    // A 2048 x 2048 frame (the largest frei0r names) has a 32 MiB source
-    // image; the address space is capped 16 MiB above what the process holds
-    // once its instance and a first frame (which starts the worker threads)
-    // are there.
+    // A 2048 x 2048 frame (the largest frei0r names) at DotSize 1 has a box
+    // image and a cell grid of over 32 MiB each; the address space is capped
+    // 16 MiB above what the process holds once its instance and a first frame
+    // (which starts the worker threads) are there.
     const Frame in = frei0r_test::test_frame(2048, 2048, 5);
     f0r_instance_t instance = module().construct(2048, 2048);
     ASSERT_NE(instance, nullptr);
-    frei0r_test::set_values(instance, Values{});
+    Values one_pixel_cells;
+    one_pixel_cells.dot_size = 0.001;
+    frei0r_test::set_values(instance, one_pixel_cells);
     std::vector<uint32_t> out(in.pixels.size(), 0u);
     module().update(instance, 0.0, in.pixels.data(), out.data());
     ASSERT_NE(out, in.pixels);
