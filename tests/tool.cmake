@@ -8,7 +8,7 @@ set_target_properties(ruvivedu_failing_plugin PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
 
-add_executable(tool_test ${CMAKE_CURRENT_LIST_DIR}/tool_test.cpp)
+add_executable(tool_test ${CMAKE_CURRENT_LIST_DIR}/tool_test.cpp ${CMAKE_CURRENT_LIST_DIR}/tool_mapping_test.cpp)
 target_link_libraries(tool_test PRIVATE ruvivedu_tool_lib PkgConfig::RUVIVEDU_OIIO GTest::gtest GTest::gtest_main)
 target_compile_definitions(tool_test PRIVATE
   RUVIVEDU_TOOL_EXE="$<TARGET_FILE:ruvivedu>"

@@ -3,6 +3,7 @@
 // no partial file ever left at the target.
 #include "image_file.h"
 
+#include "component_mapping.h"
 #include "picture_codecs.h"
 #include "tool_error.h"
 
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -30,151 +32,23 @@ namespace ruvivedu::tool {
 
 namespace {
 
-// ---- component mapping ------------------------------------------------------
-
-/// Full scale of a component as the host holds it.
-template <class T>
-constexpr double host_scale()
+/// How a file picture's components sit, for the mapping into a world.
+ComponentLayout layout_of(const FilePicture& picture)
 {
-    if constexpr (std::is_same_v<T, std::uint8_t>)
-        return 255.0;
-    else if constexpr (std::is_same_v<T, std::uint16_t>)
-        return 32768.0; // this host's 16-bit full scale, not 65535
-    else
-        return 1.0;
+    return ComponentLayout{picture.depth, picture.full_scale, picture.channels, picture.alpha_channel};
 }
 
-/// Clamps to [0, 1] with NaN going to 0, so integer rounding is always defined.
-double unit_clamp(double x)
+const void* components_of(const FilePicture& picture)
 {
-    return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0;
-}
-
-/// One component from scale `from` to type `To` of scale `to`. Integer to
-/// integer is round(v x to / from) computed in double, which is exact for
-/// these scales: no product of the form v x 32768 / 65535 lands on a half.
-/// Floats pass unchanged when they stay floats.
-template <class To, class From>
-To map_component(From v, double from, double to)
-{
-    if constexpr (std::is_floating_point_v<To>) {
-        return To(double(v) / from * to);
-    } else if constexpr (std::is_floating_point_v<From>) {
-        return To(std::lround(unit_clamp(double(v)) * to));
-    } else {
-        const double limited = std::min(double(v), from); // a 16-bit host value above 32768 is out of range
-        return To(std::lround(limited * to / from));
-    }
-}
-
-template <class T>
-struct HostPixelOf;
-template <>
-struct HostPixelOf<std::uint8_t> {
-    using type = PF_Pixel8;
-};
-template <>
-struct HostPixelOf<std::uint16_t> {
-    using type = PF_Pixel16;
-};
-template <>
-struct HostPixelOf<float> {
-    using type = PF_PixelFloat;
-};
-
-/// Which file channels feed red, green, blue and alpha (-1: opaque).
-struct ChannelMap {
-    int red = 0, green = 0, blue = 0, alpha = -1;
-};
-
-/// Three or more channels are RGB; one or two are grey (R = G = B), taken
-/// from whichever channel is not alpha.
-ChannelMap channel_map(const FilePicture& picture)
-{
-    ChannelMap map;
-    map.alpha = picture.alpha_channel;
-    if (picture.channels >= 3) {
-        map.red = 0;
-        map.green = 1;
-        map.blue = 2;
-    } else {
-        const int grey = map.alpha == 0 ? 1 : 0;
-        map.red = map.green = map.blue = grey;
-    }
-    return map;
-}
-
-/// Fills `world` (host type H) from interleaved file components of type F
-/// whose full scale is `from`.
-template <class H, class F>
-void fill_world(host::World& world, const std::vector<F>& data, int nchannels, double from, const ChannelMap& map)
-{
-    using Pixel = typename HostPixelOf<H>::type;
-    const double to = host_scale<H>();
-    for (A_long y = 0; y < world.height(); ++y) {
-        const F* src = data.data() + std::size_t(y) * std::size_t(world.width()) * std::size_t(nchannels);
-        for (A_long x = 0; x < world.width(); ++x, src += nchannels) {
-            Pixel& p = world.at<Pixel>(x, y);
-            p.red = map_component<H>(src[map.red], from, to);
-            p.green = map_component<H>(src[map.green], from, to);
-            p.blue = map_component<H>(src[map.blue], from, to);
-            p.alpha = map.alpha >= 0 ? map_component<H>(src[map.alpha], from, to) : H(to);
-        }
-    }
-}
-
-template <class F>
-host::World to_world(const FilePicture& picture, const std::vector<F>& data, Depth depth)
-{
-    host::World world(depth, picture.width, picture.height);
-    const ChannelMap map = channel_map(picture);
-    switch (depth) {
+    switch (picture.depth) {
     case Depth::u8:
-        fill_world<std::uint8_t>(world, data, picture.channels, picture.full_scale, map);
-        break;
+        return picture.u8.data();
     case Depth::u16:
-        fill_world<std::uint16_t>(world, data, picture.channels, picture.full_scale, map);
-        break;
-    case Depth::f32:
-        fill_world<float>(world, data, picture.channels, picture.full_scale, map);
-        break;
-    }
-    return world;
-}
-
-/// Interleaved file components of type F and full scale `to` from `world`
-/// (host type H).
-template <class F, class H>
-std::vector<F> pack_world(const host::World& world, int channels, double to)
-{
-    using Pixel = typename HostPixelOf<H>::type;
-    const double from = host_scale<H>();
-    std::vector<F> data(std::size_t(world.width()) * std::size_t(world.height()) * std::size_t(channels));
-    F* dst = data.data();
-    for (A_long y = 0; y < world.height(); ++y)
-        for (A_long x = 0; x < world.width(); ++x) {
-            const Pixel& p = world.at<Pixel>(x, y);
-            *dst++ = map_component<F>(p.red, from, to);
-            *dst++ = map_component<F>(p.green, from, to);
-            *dst++ = map_component<F>(p.blue, from, to);
-            if (channels == 4)
-                *dst++ = map_component<F>(p.alpha, from, to);
-        }
-    return data;
-}
-
-template <class F>
-std::vector<F> pack_for_file(const host::World& world, int channels, double to)
-{
-    switch (world.depth()) {
-    case Depth::u8:
-        return pack_world<F, std::uint8_t>(world, channels, to);
-    case Depth::u16:
-        return pack_world<F, std::uint16_t>(world, channels, to);
+        return picture.u16.data();
     case Depth::f32:
         break;
     }
-    return pack_world<F, float>(world, channels, to);
+    return picture.f32.data();
 }
 
 FilePicture to_picture(const host::World& world, const OutputLayout& layout)
@@ -187,17 +61,23 @@ FilePicture to_picture(const host::World& world, const OutputLayout& layout)
     picture.depth = layout.depth;
     picture.full_scale = layout.full_scale;
     picture.format = layout.format;
+    void* data = nullptr;
     switch (layout.depth) {
     case Depth::u8:
-        picture.u8 = pack_for_file<std::uint8_t>(world, layout.channels, layout.full_scale);
+        picture.u8.resize(picture.component_count());
+        data = picture.u8.data();
         break;
     case Depth::u16:
-        picture.u16 = pack_for_file<std::uint16_t>(world, layout.channels, layout.full_scale);
+        picture.u16.resize(picture.component_count());
+        data = picture.u16.data();
         break;
     case Depth::f32:
-        picture.f32 = pack_for_file<float>(world, layout.channels, layout.full_scale);
+        picture.f32.resize(picture.component_count());
+        data = picture.f32.data();
         break;
     }
+    WorldToFile(world.depth(), ComponentLayout{layout.depth, layout.full_scale, layout.channels, picture.alpha_channel})
+        .convert(world, 0, world.height(), data);
     return picture;
 }
 
@@ -231,37 +111,59 @@ constexpr char kBuiltinFormats[] = "this build reads and writes PAM (.pam) and u
 
 // ---- interrupt cleanup ------------------------------------------------------
 
-/// The temporary file being written, for the signal handler. A plain char
-/// array: a handler may only touch lock-free data and call unlink.
-char g_pending_temp[4096];
-volatile std::sig_atomic_t g_pending = 0;
+/// The temporary files being written, for the signal handler: one slot per
+/// write in progress. A handler may only touch lock-free data and call
+/// unlink, so the slots are plain char arrays, each armed by an atomic flag.
+constexpr int kPendingSlots = 256;
+constexpr std::size_t kPendingPathSize = 4096;
+char g_pending_temp[kPendingSlots][kPendingPathSize];
+std::atomic<int> g_pending[kPendingSlots];
+enum : int { kSlotFree = 0, kSlotFilling = 1, kSlotArmed = 2 };
 
 extern "C" void remove_pending_temp(int sig)
 {
-    if (g_pending) {
+    for (int slot = 0; slot < kPendingSlots; ++slot) {
+        if (g_pending[slot].load(std::memory_order_acquire) == kSlotArmed) {
 #if defined(_WIN32)
-        ::_unlink(g_pending_temp);
+            ::_unlink(g_pending_temp[slot]);
 #else
-        ::unlink(g_pending_temp);
+            ::unlink(g_pending_temp[slot]);
 #endif
+        }
     }
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
 /// Marks a temporary file for removal on interrupt for as long as it lives.
+/// With every slot taken (more writes at once than the tool runs) the file
+/// is simply not marked.
 class PendingTemp {
 public:
     explicit PendingTemp(const std::string& path)
     {
-        if (path.size() < sizeof g_pending_temp) {
-            std::memcpy(g_pending_temp, path.c_str(), path.size() + 1);
-            g_pending = 1;
+        if (path.size() >= kPendingPathSize)
+            return;
+        for (int slot = 0; slot < kPendingSlots; ++slot) {
+            int expected = kSlotFree;
+            if (g_pending[slot].compare_exchange_strong(expected, kSlotFilling, std::memory_order_acquire)) {
+                std::memcpy(g_pending_temp[slot], path.c_str(), path.size() + 1);
+                g_pending[slot].store(kSlotArmed, std::memory_order_release);
+                slot_ = slot;
+                return;
+            }
         }
     }
-    ~PendingTemp() { g_pending = 0; }
+    ~PendingTemp()
+    {
+        if (slot_ >= 0)
+            g_pending[slot_].store(kSlotFree, std::memory_order_release);
+    }
     PendingTemp(const PendingTemp&) = delete;
     PendingTemp& operator=(const PendingTemp&) = delete;
+
+private:
+    int slot_ = -1;
 };
 
 int process_id()
@@ -277,15 +179,25 @@ int process_id()
 
 std::uint16_t file16_to_host16(std::uint16_t v)
 {
-    return map_component<std::uint16_t>(v, 65535.0, 32768.0);
+    // round(v x 32768 / 65535), as the picture mapping rounds it.
+    return std::uint16_t((std::uint64_t(v) * 65536 + 65535) / 131070);
 }
 
 std::uint16_t host16_to_file16(std::uint16_t c)
 {
-    return map_component<std::uint16_t>(c, 32768.0, 65535.0);
+    const std::uint64_t limited = c < 32768 ? c : 32768;
+    return std::uint16_t((limited * 131070 + 32768) / 65536);
 }
 
-host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info)
+host::World world_for(Depth depth, A_long width, A_long height, host::World* recycle)
+{
+    if (recycle && recycle->depth() == depth && recycle->width() == width && recycle->height() == height &&
+        !recycle->is_bottom_up() && std::size_t(recycle->rowbytes()) == std::size_t(width) * host::bytes_per_pixel(depth))
+        return std::move(*recycle);
+    return host::World(depth, width, height);
+}
+
+host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info, host::World* recycle)
 {
     const std::string builtin = builtin_format(path);
     FilePicture picture;
@@ -295,7 +207,7 @@ host::World read_image(const std::string& path, std::optional<Depth> depth, File
         picture = read_tiff(path);
     else {
 #if RUVIVEDU_TOOL_WITH_OIIO
-        picture = read_picture_oiio(path);
+        return read_world_oiio(path, depth, info, recycle);
 #else
         throw ToolError("cannot read '" + path + "': " + kBuiltinFormats);
 #endif
@@ -312,15 +224,9 @@ host::World read_image(const std::string& path, std::optional<Depth> depth, File
         *info = found;
 
     const Depth target = depth.value_or(found.depth);
-    switch (picture.depth) {
-    case Depth::u8:
-        return to_world(picture, picture.u8, target);
-    case Depth::u16:
-        return to_world(picture, picture.u16, target);
-    case Depth::f32:
-        break;
-    }
-    return to_world(picture, picture.f32, target);
+    host::World world = world_for(target, picture.width, picture.height, recycle);
+    FileToWorld(layout_of(picture), target).convert(components_of(picture), world, 0, picture.height);
+    return world;
 }
 
 OutputLayout output_layout(const std::string& path, Depth render_depth)
@@ -358,7 +264,98 @@ std::string temporary_path_for(const std::string& path)
     return (target.parent_path() / name).string();
 }
 
-void write_image(const std::string& path, const host::World& world)
+namespace {
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+/// "6" as a whole number from `low` to `high`, else -1.
+int small_number(const std::string& digits, int low, int high)
+{
+    if (digits.empty() || digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), ::isdigit))
+        return -1;
+    const int value = std::stoi(digits);
+    return value >= low && value <= high ? value : -1;
+}
+
+/// "45" or "45.5": a positive finite quality for the DWA methods.
+bool positive_number(const std::string& text)
+{
+    if (text.empty() || text.size() > 12 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) || c == '.'; }))
+        return false;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && value > 0.0 && std::isfinite(value);
+}
+
+std::string check_exr_compression(const std::string& text)
+{
+    const std::string value = lower(text);
+    const std::size_t colon = value.find(':');
+    const std::string method = value.substr(0, colon);
+    const std::string level = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    const bool named = method == "none" || method == "rle" || method == "zips" || method == "zip" ||
+                       method == "piz" || method == "pxr24" || method == "dwaa" || method == "dwab";
+    bool fine = named && colon == std::string::npos;
+    if (named && colon != std::string::npos) {
+        if (method == "zip" || method == "zips")
+            fine = small_number(level, 1, 9) >= 0;
+        else if (method == "dwaa" || method == "dwab")
+            fine = positive_number(level);
+    }
+    if (fine)
+        return value;
+    if (method == "b44" || method == "b44a")
+        throw usage_error("--compression " + text +
+                          " compresses half-float channels only, and OpenEXR files are written as 32-bit float: "
+                          "choose none, rle, zips, zip, piz, pxr24, dwaa or dwab");
+    throw usage_error("--compression '" + text +
+                      "' is not an OpenEXR compression: choose none, rle, zips, zip, piz, pxr24 (lossy), dwaa or "
+                      "dwab (lossy), zip and zips with a level 1 to 9 (zip:6), dwaa and dwab with a quality (dwaa:45)");
+}
+
+std::string check_tiff_compression(const std::string& text)
+{
+    const std::string value = lower(text);
+#if RUVIVEDU_TOOL_WITH_OIIO
+    if (value == "none" || value == "lzw" || value == "zip" || value == "packbits" ||
+        (value.rfind("zip:", 0) == 0 && small_number(value.substr(4), 1, 9) >= 0))
+        return value;
+    throw usage_error("--compression '" + text +
+                      "' is not a TIFF compression: choose none, lzw, zip (or zip:1 to zip:9) or packbits");
+#else
+    if (value == "none")
+        return value;
+    throw usage_error("--compression '" + text + "': this build writes uncompressed TIFF files only (none)");
+#endif
+}
+
+} // namespace
+
+std::string check_compression(const std::string& path, const std::string& text)
+{
+    const std::string ext = lower_extension(path);
+    if (ext == ".png") {
+        if (small_number(text, 0, 9) < 0)
+            throw usage_error("--compression '" + text + "' is not a PNG compression: give a zlib level 0 to 9 (0 none, " +
+                              "9 smallest; default " + std::to_string(kPngDefaultLevel) + ")");
+        return std::to_string(small_number(text, 0, 9));
+    }
+    if (ext == ".exr")
+        return check_exr_compression(text);
+    if (ext == ".tif" || ext == ".tiff")
+        return check_tiff_compression(text);
+    if (ext == ".pam")
+        throw usage_error("--compression: PAM files are always written uncompressed");
+    throw usage_error("--compression applies to PNG, OpenEXR and TIFF files, not to '" + path + "'");
+}
+
+void write_image(const std::string& path, const host::World& world, [[maybe_unused]] const WriteSettings& settings)
 {
     const OutputLayout layout = output_layout(path, world.depth());
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -366,7 +363,6 @@ void write_image(const std::string& path, const host::World& world)
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
         throw ToolError("cannot write '" + path + "': folder '" + folder.string() + "' does not exist");
     const std::string temp = temporary_path_for(path);
-    const FilePicture picture = to_picture(world, layout);
 
     PendingTemp pending(temp);
     auto fail = [&](std::string reason) {
@@ -382,12 +378,12 @@ void write_image(const std::string& path, const host::World& world)
     };
     std::string reason;
     if (layout.format == "pam")
-        reason = write_pam(temp, picture);
+        reason = write_pam(temp, to_picture(world, layout));
     else if (layout.format == "tiff" && !builtin_format(path).empty())
-        reason = write_tiff(temp, picture);
+        reason = write_tiff(temp, to_picture(world, layout));
     else {
 #if RUVIVEDU_TOOL_WITH_OIIO
-        reason = write_picture_oiio(temp, picture);
+        reason = write_world_oiio(temp, world, layout, settings.compression);
 #endif
     }
     if (!reason.empty())

@@ -1,7 +1,8 @@
 // Picture files as host pixel worlds: reading into packed ARGB worlds (through
 // OpenImageIO where the build has it, and the built-in PAM and TIFF codecs),
-// the value mapping between file and host components, and writing with no
-// partial file ever left at the target.
+// the writers' settings, and writing with no partial file ever left at the
+// target. The value mapping between file and host components is in
+// component_mapping.h.
 #pragma once
 
 #include "pixel_world.h"
@@ -42,7 +43,17 @@ struct OutputLayout {
 /// alpha left unassociated; files without alpha get opaque alpha; one- and
 /// two-channel files are grey (R = G = B). Throws ToolError when the file
 /// cannot be read.
-host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info = nullptr);
+///
+/// `recycle`, when given, is a world an earlier frame is done with: if it
+/// has the depth and size this file needs, its buffer takes the pixels
+/// instead of a new one (every pixel is overwritten), which spares the
+/// system clearing fresh memory for each frame of a sequence.
+host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info = nullptr,
+                       host::World* recycle = nullptr);
+
+/// A packed world of `depth` and this size: `recycle`'s buffer when it
+/// matches (its pixels are left as they were, to be overwritten), else a new one.
+host::World world_for(Depth depth, A_long width, A_long height, host::World* recycle);
 
 /// The layout write_image uses for `path` (its extension picks the format):
 /// PNG 8 or 16 bits (float renders are written as 16 bits), TIFF 8, 16 or
@@ -53,18 +64,40 @@ host::World read_image(const std::string& path, std::optional<Depth> depth, File
 /// knows.
 OutputLayout output_layout(const std::string& path, Depth render_depth);
 
+/// The zlib level PNG files are written with unless --compression says
+/// otherwise: the tool's pictures are flat grey and ink, which the fast
+/// levels already pack within a few per cent of the slow ones.
+constexpr int kPngDefaultLevel = 1;
+
+/// How the writers compress. `compression` is --compression as
+/// check_compression() returned it; empty means the format's default (PNG
+/// at kPngDefaultLevel, OpenEXR zip, TIFF zip, as OpenImageIO writes them).
+struct WriteSettings {
+    std::string compression;
+};
+
+/// Checks --compression `text` against the format `path` is written in and
+/// returns it as the writers take it: PNG a zlib level 0 to 9; OpenEXR none,
+/// rle, zips, zip, piz, pxr24, dwaa or dwab, zip and zips with an optional
+/// level (zip:6), dwaa and dwab with an optional quality (dwaa:45); TIFF
+/// none, lzw, zip (or zip:1 to zip:9) or packbits. Names are taken in any
+/// case. Throws a usage error naming the choices for that format, or saying
+/// that the format takes no setting.
+std::string check_compression(const std::string& path, const std::string& text);
+
 /// Writes `world` to `path` in output_layout(path, world.depth()). The bytes
 /// go to a temporary file beside the target, which is renamed over it only
 /// when complete; on any failure the temporary file is removed and ToolError
 /// is thrown, leaving an existing target untouched.
-void write_image(const std::string& path, const host::World& world);
+void write_image(const std::string& path, const host::World& world, const WriteSettings& settings = {});
 
 /// The temporary name write_image uses for `path`: a hidden file in the same
 /// folder with the same extension (so the same writer is picked).
 std::string temporary_path_for(const std::string& path);
 
-/// Removes a half-written temporary file if the process is interrupted
-/// (SIGINT, SIGTERM, SIGHUP) while write_image runs.
+/// Removes the half-written temporary files if the process is interrupted
+/// (SIGINT, SIGTERM, SIGHUP) while write_image runs, on any number of
+/// threads at once.
 void install_interrupt_cleanup();
 
 /// Host 16-bit components run 0..32768; files use 0..65535.

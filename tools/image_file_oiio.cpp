@@ -1,17 +1,23 @@
 // Reading and writing picture files through OpenImageIO.
 #include "image_file_oiio.h"
 
+#include "component_mapping.h"
 #include "tool_error.h"
 
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace ruvivedu::tool {
 
 namespace {
 
 using OIIO::TypeDesc;
+
+/// libpng's PNG_FILTER_NONE, the value OpenImageIO's png:filter takes.
+constexpr int kPngFilterNone = 0x08;
 
 /// OpenImageIO error texts may run over several lines; the tool reports one.
 std::string one_line(std::string text)
@@ -64,7 +70,8 @@ int alpha_channel_of(const OIIO::ImageSpec& layout)
 
 } // namespace
 
-FilePicture read_picture_oiio(const std::string& path)
+host::World read_world_oiio(const std::string& path, std::optional<Depth> depth, FileInfo* info,
+                            host::World* recycle)
 {
     // Keep stored values as they are: without this hint OpenImageIO would
     // premultiply PNG and TIFF colour by alpha on reading.
@@ -83,30 +90,40 @@ FilePicture read_picture_oiio(const std::string& path)
     if (layout.width > kMaxLayerSide || layout.height > kMaxLayerSide)
         throw ToolError("cannot read '" + path + "': " + larger_than_a_layer(layout.width, layout.height));
 
-    FilePicture picture;
-    picture.width = layout.width;
-    picture.height = layout.height;
-    picture.channels = layout.nchannels;
-    picture.alpha_channel = alpha_channel_of(layout);
-    picture.depth = depth_of(layout.format);
-    picture.format = in->format_name();
-    bool read = false;
-    switch (picture.depth) {
-    case Depth::u8:
-        picture.full_scale = 255.0;
-        picture.u8.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::UINT8, picture.u8.data());
-        break;
-    case Depth::u16:
-        picture.full_scale = 65535.0;
-        picture.u16.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::UINT16, picture.u16.data());
-        break;
-    case Depth::f32:
-        picture.full_scale = 1.0;
-        picture.f32.resize(picture.component_count());
-        read = in->read_image(0, 0, 0, layout.nchannels, TypeDesc::FLOAT, picture.f32.data());
-        break;
+    ComponentLayout file;
+    file.type = depth_of(layout.format);
+    file.full_scale = file.type == Depth::u8 ? 255.0 : file.type == Depth::u16 ? 65535.0 : 1.0;
+    file.alpha_channel = alpha_channel_of(layout);
+    // Channels past colour and alpha carry nothing the host takes.
+    file.channels = std::min(layout.nchannels, std::max(4, file.alpha_channel + 1));
+    if (info) {
+        info->width = layout.width;
+        info->height = layout.height;
+        info->channels = layout.nchannels;
+        info->has_alpha = file.alpha_channel >= 0;
+        info->depth = file.type;
+        info->format = in->format_name();
+    }
+
+    const Depth target = depth.value_or(file.type);
+    host::World world = world_for(target, layout.width, layout.height, recycle);
+    const FileToWorld mapping(file, target);
+    const TypeDesc type = type_of(file.type);
+    const std::size_t row_bytes = std::size_t(layout.width) * std::size_t(file.channels) * component_bytes(file.type);
+    // Tiled files are read whole; scanline files a band at a time, so the
+    // components go from a buffer that stays in the cache straight into the world.
+    const int band = layout.tile_width > 0 ? layout.height : std::clamp(int((1u << 20) / row_bytes), 16, 256);
+    std::vector<unsigned char> buffer(row_bytes * std::size_t(std::min(band, layout.height)));
+    bool read = true;
+    for (int y = 0; read && y < layout.height; y += band) {
+        const int rows = std::min(band, layout.height - y);
+        if (layout.tile_width > 0)
+            read = in->read_image(0, 0, 0, file.channels, type, buffer.data());
+        else
+            read = in->read_scanlines(0, 0, layout.y + y, layout.y + y + rows, 0, 0, file.channels, type,
+                                      buffer.data());
+        if (read)
+            mapping.convert(buffer.data(), world, y, rows);
     }
     // OpenImageIO's TIFF reader reports a strip cut short by the end of the
     // file as an error yet returns success, with the missing rows left as
@@ -114,7 +131,7 @@ FilePicture read_picture_oiio(const std::string& path)
     if (!read || in->has_error())
         throw ToolError("cannot read '" + path + "': " + one_line(in->geterror()));
     in->close();
-    return picture;
+    return world;
 }
 
 OutputLayout output_layout_oiio(const std::string& path, Depth render_depth)
@@ -137,33 +154,43 @@ OutputLayout output_layout_oiio(const std::string& path, Depth render_depth)
     return layout;
 }
 
-std::string write_picture_oiio(const std::string& path, const FilePicture& picture)
+std::string write_world_oiio(const std::string& path, const host::World& world, const OutputLayout& layout,
+                             const std::string& compression)
 {
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
     if (!out)
         return one_line(OIIO::geterror());
-    OIIO::ImageSpec layout(picture.width, picture.height, picture.channels, type_of(picture.depth));
-    if (picture.alpha_channel >= 0) {
-        layout.alpha_channel = picture.alpha_channel;
+    const TypeDesc type = type_of(layout.depth);
+    OIIO::ImageSpec spec(world.width(), world.height(), layout.channels, type);
+    if (layout.channels == 4) {
+        spec.alpha_channel = 3;
         // The values are straight (unassociated) alpha; tell the writer so it
         // neither divides colour by alpha nor marks the file premultiplied.
-        layout.attribute("oiio:UnassociatedAlpha", 1);
+        spec.attribute("oiio:UnassociatedAlpha", 1);
     }
-    if (!out->open(path, layout))
+    if (layout.format == "png") {
+        spec.attribute("png:compressionLevel", compression.empty() ? kPngDefaultLevel : std::stoi(compression));
+        // The pictures are flat paper and ink with hard edges, where libpng's
+        // row filters cost time and buy nothing: unfiltered rows pack smaller.
+        spec.attribute("png:filter", int(kPngFilterNone));
+    } else if (!compression.empty()) {
+        spec.attribute("compression", compression);
+    }
+    if (!out->open(path, spec))
         return one_line(out->geterror());
-    bool written = false;
-    switch (picture.depth) {
-    case Depth::u8:
-        written = out->write_image(TypeDesc::UINT8, picture.u8.data());
-        break;
-    case Depth::u16:
-        written = out->write_image(TypeDesc::UINT16, picture.u16.data());
-        break;
-    case Depth::f32:
-        written = out->write_image(TypeDesc::FLOAT, picture.f32.data());
-        break;
+
+    const WorldToFile mapping(world.depth(), ComponentLayout{layout.depth, layout.full_scale, layout.channels,
+                                                             layout.channels == 4 ? 3 : -1});
+    const std::size_t row_bytes = std::size_t(world.width()) * std::size_t(layout.channels) * component_bytes(layout.depth);
+    const int band = std::clamp(int((1u << 20) / std::max<std::size_t>(row_bytes, 1)), 16, 256);
+    std::vector<unsigned char> buffer(row_bytes * std::size_t(std::min<A_long>(band, world.height())));
+    for (A_long y = 0; y < world.height(); y += band) {
+        const A_long rows = std::min<A_long>(band, world.height() - y);
+        mapping.convert(world, y, rows, buffer.data());
+        if (!out->write_scanlines(int(y), int(y + rows), 0, type, buffer.data()))
+            return one_line(out->geterror());
     }
-    if (!written || !out->close())
+    if (!out->close())
         return one_line(out->geterror());
     return {};
 }
