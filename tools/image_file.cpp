@@ -13,12 +13,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -120,8 +122,20 @@ char g_pending_temp[kPendingSlots][kPendingPathSize];
 std::atomic<int> g_pending[kPendingSlots];
 enum : int { kSlotFree = 0, kSlotFilling = 1, kSlotArmed = 2 };
 
+/// Writers on other threads may be creating their temporary files when an
+/// interrupt comes: the handler stops new creations, waits for those under
+/// way (so that their files exist and are marked), removes every marked file
+/// and only then lets the signal end the process.
+std::atomic<int> g_creating{0};
+std::atomic<int> g_interrupted{0};
+thread_local int t_creating = 0;
+
 extern "C" void remove_pending_temp(int sig)
 {
+    g_interrupted.store(1);
+    // A creation on this very thread cannot go on while the handler runs.
+    while (g_creating.load() > t_creating) {
+    }
     for (int slot = 0; slot < kPendingSlots; ++slot) {
         if (g_pending[slot].load(std::memory_order_acquire) == kSlotArmed) {
 #if defined(_WIN32)
@@ -176,6 +190,25 @@ int process_id()
 }
 
 } // namespace
+
+CreatingFile::CreatingFile()
+{
+    ++t_creating;
+    g_creating.fetch_add(1);
+    if (g_interrupted.load()) {
+        // The process is being interrupted: create nothing more, and wait
+        // for the handler to end it.
+        g_creating.fetch_sub(1);
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}
+
+CreatingFile::~CreatingFile()
+{
+    g_creating.fetch_sub(1);
+    --t_creating;
+}
 
 std::uint16_t file16_to_host16(std::uint16_t v)
 {
@@ -377,13 +410,17 @@ void write_image(const std::string& path, const host::World& world, [[maybe_unus
         return ToolError("cannot write '" + path + "': " + (reason.empty() ? "unknown error" : reason));
     };
     std::string reason;
-    if (layout.format == "pam")
-        reason = write_pam(temp, to_picture(world, layout));
-    else if (layout.format == "tiff" && !builtin_format(path).empty())
-        reason = write_tiff(temp, to_picture(world, layout));
-    else {
+    if (layout.format == "pam") {
+        const FilePicture picture = to_picture(world, layout);
+        const CreatingFile creating;
+        reason = write_pam(temp, picture);
+    } else if (layout.format == "tiff" && !builtin_format(path).empty()) {
+        const FilePicture picture = to_picture(world, layout);
+        const CreatingFile creating;
+        reason = write_tiff(temp, picture);
+    } else {
 #if RUVIVEDU_TOOL_WITH_OIIO
-        reason = write_world_oiio(temp, world, layout, settings.compression);
+        reason = write_world_oiio(temp, world, layout, settings);
 #endif
     }
     if (!reason.empty())

@@ -103,6 +103,7 @@ host::World read_world_oiio(const std::string& path, std::optional<Depth> depth,
         info->has_alpha = file.alpha_channel >= 0;
         info->depth = file.type;
         info->format = in->format_name();
+        info->date_time = layout.get_string_attribute("DateTime");
     }
 
     const Depth target = depth.value_or(file.type);
@@ -155,8 +156,9 @@ OutputLayout output_layout_oiio(const std::string& path, Depth render_depth)
 }
 
 std::string write_world_oiio(const std::string& path, const host::World& world, const OutputLayout& layout,
-                             const std::string& compression)
+                             const WriteSettings& settings)
 {
+    const std::string& compression = settings.compression;
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
     if (!out)
         return one_line(OIIO::geterror());
@@ -168,6 +170,7 @@ std::string write_world_oiio(const std::string& path, const host::World& world, 
         // neither divides colour by alpha nor marks the file premultiplied.
         spec.attribute("oiio:UnassociatedAlpha", 1);
     }
+    spec.attribute("DateTime", settings.date_time);
     if (layout.format == "png") {
         spec.attribute("png:compressionLevel", compression.empty() ? kPngDefaultLevel : std::stoi(compression));
         // The pictures are flat paper and ink with hard edges, where libpng's
@@ -176,7 +179,12 @@ std::string write_world_oiio(const std::string& path, const host::World& world, 
     } else if (!compression.empty()) {
         spec.attribute("compression", compression);
     }
-    if (!out->open(path, spec))
+    bool opened = false;
+    {
+        const CreatingFile creating;
+        opened = out->open(path, spec);
+    }
+    if (!opened)
         return one_line(out->geterror());
 
     const WorldToFile mapping(world.depth(), ComponentLayout{layout.depth, layout.full_scale, layout.channels,

@@ -22,10 +22,9 @@ host::World read_world_oiio(const std::string& path, std::optional<Depth> depth,
 OutputLayout output_layout_oiio(const std::string& path, Depth render_depth);
 
 /// Writes `world` to `path` in `layout`, the format its extension names, a
-/// band of rows at a time, compressed as `compression` (check_compression()'s
-/// result; empty for the format's default) says. Returns OpenImageIO's
-/// reason on failure, empty on success.
+/// band of rows at a time, as `settings` say. Returns OpenImageIO's reason
+/// on failure, empty on success.
 std::string write_world_oiio(const std::string& path, const host::World& world, const OutputLayout& layout,
-                             const std::string& compression);
+                             const WriteSettings& settings);
 
 } // namespace ruvivedu::tool
