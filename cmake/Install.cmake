@@ -34,3 +34,7 @@ endif()
 if(TARGET ruvivedu)
   install(TARGETS ruvivedu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
+if(TARGET ruvivedu_oiio)
+  # The installed tool looks for it in ../lib/ruvivedu.
+  install(TARGETS ruvivedu_oiio LIBRARY DESTINATION lib/ruvivedu COMPONENT tool)
+endif()

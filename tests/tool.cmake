@@ -16,8 +16,9 @@ target_compile_definitions(ruvivedu_tool_test_support PUBLIC
   RUVIVEDU_FAILING_MODULE="$<TARGET_FILE:ruvivedu_failing_plugin>")
 add_dependencies(ruvivedu_tool_test_support ruvivedu ruvivedu_plugin ruvivedu_failing_plugin)
 
-add_executable(tool_test ${CMAKE_CURRENT_LIST_DIR}/tool_test.cpp ${CMAKE_CURRENT_LIST_DIR}/tool_mapping_test.cpp)
-target_link_libraries(tool_test PRIVATE ruvivedu_tool_test_support GTest::gtest_main)
+add_executable(tool_test ${CMAKE_CURRENT_LIST_DIR}/tool_test.cpp ${CMAKE_CURRENT_LIST_DIR}/tool_mapping_test.cpp
+                         ${CMAKE_CURRENT_LIST_DIR}/tool_codec_test.cpp)
+target_link_libraries(tool_test PRIVATE ruvivedu_tool_test_support PkgConfig::RUVIVEDU_PNG GTest::gtest_main)
 gtest_discover_tests(tool_test TEST_PREFIX "tool." DISCOVERY_TIMEOUT 60)
 
 # Sequences with several frames in flight render on several threads at once,

@@ -8,7 +8,7 @@
 #include "tool_error.h"
 
 #if RUVIVEDU_TOOL_WITH_OIIO
-#include "image_file_oiio.h"
+#include "picture_io.h"
 #endif
 
 #include <algorithm>
@@ -84,14 +84,6 @@ FilePicture to_picture(const host::World& world, const OutputLayout& layout)
 }
 
 // ---- formats ----------------------------------------------------------------
-
-std::string lower_extension(const std::string& path)
-{
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 /// The built-in codec for `path`: PAM always (OpenImageIO has no PAM), TIFF
 /// only where OpenImageIO is missing, since it reads what ours does not.
@@ -189,7 +181,85 @@ int process_id()
 #endif
 }
 
+#if RUVIVEDU_TOOL_WITH_OIIO
+/// Rows per band: about a mebibyte of components, which stays in the cache
+/// between the codec and the mapping.
+int band_rows(std::size_t row_bytes, int height)
+{
+    return std::min(height, std::clamp(int((std::size_t(1) << 20) / std::max<std::size_t>(row_bytes, 1)), 16, 256));
+}
+
+host::World read_streamed(const std::string& path, std::optional<Depth> depth, FileInfo* info, host::World* recycle)
+{
+    std::string error;
+    const std::unique_ptr<PictureReader> reader = codec_for(path, "read").open_reader(path, error);
+    if (!reader)
+        throw ToolError("cannot read '" + path + "': " + error);
+    const PictureHeader& header = reader->header();
+    if (header.width <= 0 || header.height <= 0 || header.layout.channels <= 0)
+        throw ToolError("cannot read '" + path + "': not a flat two-dimensional picture");
+    if (header.width > kMaxLayerSide || header.height > kMaxLayerSide)
+        throw ToolError("cannot read '" + path + "': " + larger_than_a_layer(header.width, header.height));
+
+    const Depth target = depth.value_or(header.layout.type);
+    host::World world = world_for(target, header.width, header.height, recycle);
+    const FileToWorld mapping(header.layout, target);
+    const std::size_t row_bytes =
+        std::size_t(header.width) * std::size_t(header.layout.channels) * component_bytes(header.layout.type);
+    const int band = header.whole ? header.height : band_rows(row_bytes, header.height);
+    std::vector<unsigned char> buffer(row_bytes * std::size_t(band));
+    for (int y = 0; y < header.height; y += band) {
+        const int rows = std::min(band, header.height - y);
+        error = reader->read_rows(y, rows, buffer.data());
+        if (!error.empty())
+            throw ToolError("cannot read '" + path + "': " + error);
+        mapping.convert(buffer.data(), world, y, rows);
+    }
+    error = reader->finish();
+    if (!error.empty())
+        throw ToolError("cannot read '" + path + "': " + error);
+    if (info)
+        *info = FileInfo{header.width, header.height, header.channels, header.layout.alpha_channel >= 0,
+                         header.layout.type, header.format, header.date_time};
+    return world;
+}
+
+std::string write_streamed(const std::string& temp, const std::string& path, const host::World& world,
+                           const OutputLayout& layout, const WriteSettings& settings)
+{
+    std::string error;
+    std::unique_ptr<PictureWriter> writer;
+    {
+        const CreatingFile creating;
+        writer = codec_for(path, "write").open_writer(temp, world.width(), world.height(), layout, settings, error);
+    }
+    if (!writer)
+        return error;
+    const WorldToFile mapping(world.depth(),
+                              ComponentLayout{layout.depth, layout.full_scale, layout.channels, layout.channels == 4 ? 3 : -1});
+    const std::size_t row_bytes = std::size_t(world.width()) * std::size_t(layout.channels) * component_bytes(layout.depth);
+    const int band = band_rows(row_bytes, world.height());
+    std::vector<unsigned char> buffer(row_bytes * std::size_t(band));
+    for (int y = 0; y < world.height(); y += band) {
+        const int rows = std::min(band, int(world.height()) - y);
+        mapping.convert(world, y, rows, buffer.data());
+        error = writer->write_rows(y, rows, buffer.data());
+        if (!error.empty())
+            return error;
+    }
+    return writer->finish();
+}
+#endif
+
 } // namespace
+
+std::string lower_extension(const std::string& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
 
 CreatingFile::CreatingFile()
 {
@@ -232,6 +302,9 @@ host::World world_for(Depth depth, A_long width, A_long height, host::World* rec
 
 host::World read_image(const std::string& path, std::optional<Depth> depth, FileInfo* info, host::World* recycle)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw ToolError("cannot read '" + path + "': it is a folder");
     const std::string builtin = builtin_format(path);
     FilePicture picture;
     if (builtin == "pam")
@@ -240,7 +313,7 @@ host::World read_image(const std::string& path, std::optional<Depth> depth, File
         picture = read_tiff(path);
     else {
 #if RUVIVEDU_TOOL_WITH_OIIO
-        return read_world_oiio(path, depth, info, recycle);
+        return read_streamed(path, depth, info, recycle);
 #else
         throw ToolError("cannot read '" + path + "': " + kBuiltinFormats);
 #endif
@@ -281,7 +354,10 @@ OutputLayout output_layout(const std::string& path, Depth render_depth)
         return layout;
     }
 #if RUVIVEDU_TOOL_WITH_OIIO
-    return output_layout_oiio(path, render_depth);
+    std::string error;
+    if (!codec_for(path, "write").output_layout(path, render_depth, layout, error))
+        throw ToolError("cannot write '" + path + "': " + error);
+    return layout;
 #else
     throw ToolError("cannot write '" + path + "': " + kBuiltinFormats);
 #endif
@@ -420,7 +496,7 @@ void write_image(const std::string& path, const host::World& world, [[maybe_unus
         reason = write_tiff(temp, picture);
     } else {
 #if RUVIVEDU_TOOL_WITH_OIIO
-        reason = write_world_oiio(temp, world, layout, settings);
+        reason = write_streamed(temp, path, world, layout, settings);
 #endif
     }
     if (!reason.empty())

@@ -100,6 +100,9 @@ std::string check_compression(const std::string& path, const std::string& text);
 /// is thrown, leaving an existing target untouched.
 void write_image(const std::string& path, const host::World& world, const WriteSettings& settings = {});
 
+/// The extension of `path` in lower case, with its dot (".png"); empty when it has none.
+std::string lower_extension(const std::string& path);
+
 /// The temporary name write_image uses for `path`: a hidden file in the same
 /// folder with the same extension (so the same writer is picked).
 std::string temporary_path_for(const std::string& path);
