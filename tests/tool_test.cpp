@@ -237,6 +237,13 @@ TEST(ToolFrames, ProgressAndSummaryText)
     EXPECT_NE(line.find("2 s left"), std::string::npos) << line; // 5 frames at 2.5 per second
     EXPECT_LE(line.size(), 80u);
     EXPECT_EQ(format_summary(3, 1.5), "rendered 3 frames in 1.50 s (2.00 frames per second)");
+    FrameTimes times;
+    times.read = 0.1205;
+    times.render = 0.0352;
+    times += FrameTimes{0.0, 0.0, 0.0801};
+    EXPECT_EQ(format_times(times, 24),
+              "time spent: reading 120.5 ms, rendering 35.2 ms, writing 80.1 ms (sums over 24 frames)");
+    EXPECT_EQ(format_times(FrameTimes{}, 1), "time spent: reading 0.0 ms, rendering 0.0 ms, writing 0.0 ms");
 }
 
 // ---- file mapping -----------------------------------------------------------
@@ -540,7 +547,7 @@ std::string compression_of(const std::string& path)
     return layout.get_string_attribute("compression");
 }
 
-TEST(ToolRun, CompressionReachesTheWriters)
+TEST(ToolRun, CompressionReachesTheWritersAndTimingsAreTold)
 {
     TempDir dir;
     write_picture(dir.file("in.png"), 96, 64, 4, TypeDesc::UINT8,
@@ -579,6 +586,14 @@ TEST(ToolRun, CompressionReachesTheWriters)
     EXPECT_EQ(bad.status, kExitUsage);
     EXPECT_NE(bad.err.find("zlib level 0 to 9"), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(dir.file("bad.png")));
+
+    // --timings adds one line after the frame.
+    const RunResult timed = run_tool(
+        {"render", dir.file("in.png"), dir.file("timed.png"), "--timings", "--plugin", RUVIVEDU_PLUGIN_MODULE});
+    EXPECT_EQ(timed.status, 0);
+    EXPECT_EQ(timed.err.rfind("ruvivedu: time spent: reading ", 0), 0u) << timed.err;
+    EXPECT_NE(timed.err.find(" ms, rendering "), std::string::npos) << timed.err;
+    EXPECT_EQ(std::count(timed.err.begin(), timed.err.end(), '\n'), 1) << timed.err;
 
     std::string help;
     ASSERT_EQ(run_tool({"render", "--help"}, "", &help).status, 0);

@@ -7,6 +7,7 @@
 #include "tool_error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -265,11 +266,22 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
     return std::move(*host_->output());
 }
 
+FrameTimes& FrameTimes::operator+=(const FrameTimes& other)
+{
+    read += other.read;
+    render += other.render;
+    write += other.write;
+    return *this;
+}
+
 bool render_file(RenderContext& context, const RenderOptions& options, const WriteSettings& settings,
                  const std::string& in_path, const std::string& out_path, A_long time, FrameBuffers& buffers,
-                 const std::function<bool()>& go_on)
+                 FrameTimes& times, const std::function<bool()>& go_on)
 {
+    using Clock = std::chrono::steady_clock;
+    auto since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
     auto lend = [](std::optional<host::World>& spare) { return spare ? &*spare : nullptr; };
+    auto started = Clock::now();
     FileInfo info;
     host::World layer = read_image(in_path, options.depth, &info, lend(buffers.input));
     buffers.input.reset();
@@ -287,16 +299,19 @@ bool render_file(RenderContext& context, const RenderOptions& options, const Wri
     } else if (reduced) {
         layer = downsample_area(layer, options.downsample_x, options.downsample_y);
     }
+    times.read += since(started);
     if (go_on && !go_on())
         return false;
 
     const FrameParams params = frame_params(options, full_width, full_height, time);
     std::optional<host::World> output;
+    started = Clock::now();
     try {
         output.emplace(context.render(std::move(layer), params, lend(buffers.output)));
     } catch (const ToolError& error) {
         throw ToolError("rendering '" + in_path + "' failed: " + error.what(), error.status());
     }
+    times.render += since(started);
     buffers.output.reset();
     buffers.input = context.take_input();
     if (go_on && !go_on()) {
@@ -305,7 +320,9 @@ bool render_file(RenderContext& context, const RenderOptions& options, const Wri
     }
     WriteSettings frame_settings = settings;
     frame_settings.date_time = info.date_time;
+    started = Clock::now();
     write_image(out_path, *output, frame_settings);
+    times.write += since(started);
     buffers.output = std::move(output);
     return true;
 }

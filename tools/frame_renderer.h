@@ -125,14 +125,23 @@ struct FrameBuffers {
     std::optional<host::World> output; ///< a written output world, for the next frame's render
 };
 
+/// Seconds spent on the three steps of frames, summed over them.
+struct FrameTimes {
+    double read = 0.0;   ///< decoding, mapping into the world and any downsampling
+    double render = 0.0; ///< the plug-in's render commands
+    double write = 0.0;  ///< mapping out of the world, encoding, and the rename
+    FrameTimes& operator+=(const FrameTimes& other);
+};
+
 /// Reads `in_path`, reduces it as options.downsample says (unless
 /// prescaled), renders it on `context` and writes `out_path` with
 /// `settings`. `time` is the frame number. `buffers` lends and takes back
-/// the worlds of earlier frames. `go_on`, asked before the render and before
-/// the write, may call the frame off (it is then neither rendered further
-/// nor written); returns false when it did.
+/// the worlds of earlier frames; the steps' times are added to `times`.
+/// `go_on`, asked before the render and before the write, may call the
+/// frame off (it is then neither rendered further nor written); returns
+/// false when it did.
 bool render_file(RenderContext& context, const RenderOptions& options, const WriteSettings& settings,
                  const std::string& in_path, const std::string& out_path, A_long time, FrameBuffers& buffers,
-                 const std::function<bool()>& go_on = {});
+                 FrameTimes& times, const std::function<bool()>& go_on = {});
 
 } // namespace ruvivedu::tool

@@ -62,16 +62,17 @@ public:
     void work(RenderContext& context)
     {
         FrameBuffers buffers;
+        FrameTimes times;
         for (;;) {
             const std::size_t index = next_.fetch_add(1);
             if (index >= jobs_.size() || index > first_failed_.load())
-                return;
+                break;
             const FrameJob& job = jobs_[index];
             // Frames after a failed one are called off; frames before it finish.
             auto go_on = [&] { return index < first_failed_.load(); };
             try {
                 const bool written = render_file(context, options_, settings_, job.input, job.output, job.frame,
-                                                 buffers, go_on);
+                                                 buffers, times, go_on);
                 finished(context, written ? &job : nullptr);
             } catch (const ToolError& error) {
                 failed(context, index, error);
@@ -81,6 +82,8 @@ public:
                 failed(context, index, ToolError("'" + job.input + "': unknown error"));
             }
         }
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_.times += times;
     }
 
     SequenceResult result()

@@ -35,6 +35,8 @@ struct SequenceResult {
     std::vector<int> written;
     /// The frames that failed, in sequence order, and why.
     std::vector<std::pair<FrameJob, ToolError>> failures;
+    /// The steps' times, summed over all frames (frames in flight overlap).
+    FrameTimes times;
 };
 
 /// Told about a run as it goes, one call at a time (never two at once),

@@ -143,6 +143,9 @@ int main(int argc, char** argv)
     render->add_option("--plugin", options.plugin_path, "Plug-in module to load (default: found beside ruvivedu)")
         ->type_name("MODULE");
     render->add_option("--compression", options.compression, kCompressionHelp)->type_name("METHOD");
+    render->add_flag("--timings", options.timings,
+                     "At the end, tell how long reading, rendering and writing took (for a sequence, summed over "
+                     "its frames)");
     render
         ->add_option("--jobs", text.jobs,
                      "Frames of a sequence in flight at once, each read, rendered and written on a thread of its "

@@ -93,6 +93,14 @@ int terminal_columns()
 
 } // namespace
 
+std::string format_times(const FrameTimes& times, int frames)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "time spent: reading %.1f ms, rendering %.1f ms, writing %.1f ms", times.read * 1e3,
+                  times.render * 1e3, times.write * 1e3);
+    return text + (frames > 1 ? " (sums over " + std::to_string(frames) + " frames)" : std::string());
+}
+
 std::string format_stop(const SequenceResult& result, int total)
 {
     std::vector<int> failed;
@@ -131,17 +139,20 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
         const FrameJob& job = jobs.front();
         std::unique_ptr<RenderContext> context = renderer.new_context();
         FrameBuffers buffers;
+        FrameTimes times;
         auto report = [&] {
             for (const std::string& text : context->take_warnings())
                 warn(text);
         };
         try {
-            render_file(*context, options, settings, job.input, job.output, job.frame, buffers);
+            render_file(*context, options, settings, job.input, job.output, job.frame, buffers, times);
         } catch (...) {
             report();
             throw;
         }
         report();
+        if (options.timings)
+            err << "ruvivedu: " << format_times(times, 1) << "\n";
         return;
     }
 
@@ -163,6 +174,8 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
         err << "\n"; // leave the progress bar's line
     if (result.failures.empty()) {
         err << "ruvivedu: " << format_summary(int(result.written.size()), elapsed()) << "\n";
+        if (options.timings)
+            err << "ruvivedu: " << format_times(result.times, int(result.written.size())) << "\n";
         return;
     }
     for (const auto& failure : result.failures)

@@ -24,6 +24,10 @@ std::string format_progress(int done, int total, double elapsed_seconds, int col
 /// "rendered 20 frames in 5.71 s (3.50 frames per second)".
 std::string format_summary(int frames, double seconds);
 
+/// "time spent: reading 120.5 ms, rendering 35.2 ms, writing 80.1 ms", and
+/// for more than one frame " (sums over 24 frames)".
+std::string format_times(const FrameTimes& times, int frames);
+
 /// "stopped after frame 5 failed: 4 of 24 frames written (1-4)".
 std::string format_stop(const SequenceResult& result, int total);
 
@@ -31,7 +35,8 @@ std::string format_stop(const SequenceResult& result, int total);
 /// writes it; a sequence with options.jobs frames in flight (by default one
 /// per processor). With `interactive` a progress bar of the frames written is
 /// redrawn on `err` as they finish; a sequence ends with the summary line on
-/// `err`. Warnings go to `err` prefixed "ruvivedu: warning: ". Throws
+/// `err`, and with options.timings format_times()'s line after it. Warnings
+/// go to `err` prefixed "ruvivedu: warning: ". Throws
 /// ToolError when a frame fails: for one picture that failure; for a
 /// sequence, after a "ruvivedu: " line for each failed frame, format_stop()'s
 /// account of what was written, with the first failure's exit status.

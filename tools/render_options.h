@@ -58,6 +58,8 @@ struct RenderOptions {
     std::string compression;
     /// Frames in flight for a sequence; empty means one per processor.
     std::optional<int> jobs;
+    /// Report how long reading, rendering and writing took.
+    bool timings = false;
 };
 
 /// "circle", "square", "line" (any case) to the Shape popup value.
