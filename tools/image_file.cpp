@@ -206,7 +206,9 @@ host::World read_streamed(const std::string& path, std::optional<Depth> depth, F
     const FileToWorld mapping(header.layout, target);
     const std::size_t row_bytes =
         std::size_t(header.width) * std::size_t(header.layout.channels) * component_bytes(header.layout.type);
-    const int band = header.whole ? header.height : band_rows(row_bytes, header.height);
+    const int band = header.whole           ? header.height
+                     : header.band_rows > 0 ? std::min(header.band_rows, header.height)
+                                            : band_rows(row_bytes, header.height);
     std::vector<unsigned char> buffer(row_bytes * std::size_t(band));
     for (int y = 0; y < header.height; y += band) {
         const int rows = std::min(band, header.height - y);
@@ -238,7 +240,8 @@ std::string write_streamed(const std::string& temp, const std::string& path, con
     const WorldToFile mapping(world.depth(),
                               ComponentLayout{layout.depth, layout.full_scale, layout.channels, layout.channels == 4 ? 3 : -1});
     const std::size_t row_bytes = std::size_t(world.width()) * std::size_t(layout.channels) * component_bytes(layout.depth);
-    const int band = band_rows(row_bytes, world.height());
+    const int band = layout.band_rows > 0 ? std::min<int>(layout.band_rows, world.height())
+                                          : band_rows(row_bytes, world.height());
     std::vector<unsigned char> buffer(row_bytes * std::size_t(band));
     for (int y = 0; y < world.height(); y += band) {
         const int rows = std::min(band, int(world.height()) - y);

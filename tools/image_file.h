@@ -39,6 +39,9 @@ struct OutputLayout {
     /// files in general), 32768 (16-bit PAM, which stores host values as
     /// they are), 1.0 (float).
     double full_scale = 255.0;
+    /// Rows a band should have when the writer is faster with larger ones
+    /// (OpenEXR compresses the chunks of one call on its threads); 0: the tool picks.
+    int band_rows = 0;
 };
 
 /// Reads the first subimage of `path` into a packed ARGB world of `depth`

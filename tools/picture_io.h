@@ -30,6 +30,9 @@ struct PictureHeader {
     /// The rows can only be read all at once (a tiled or interlaced file):
     /// read_rows() then takes rows 0 .. height - 1 in one call.
     bool whole = false;
+    /// Rows a band should have when the codec reads faster in larger ones
+    /// (OpenEXR decodes the chunks of one call on its threads); 0: the tool picks.
+    int band_rows = 0;
 };
 
 /// A picture file opened for reading.
