@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The README's figures of the ruvivedu tool, measured again.
 
-    bench/tool_figures.py [--tool PATH] [--runs N] [--keep DIR] [--smoke]
+    bench/tool_figures.py [--tool PATH] [--before PATH] [--runs N] [--keep DIR] [--smoke]
 
 Makes the inputs from resources/sample.png with oiiotool (a UHD 8-bit PNG, the
-same picture as a float OpenEXR, and 24 different 1080p PNG frames), then times
-with hyperfine (whole processes, medians of N runs after two warm-up runs):
+same picture as a float OpenEXR and as an 8-bit RGBA PAM, and 24 different
+1080p PNG frames), then times with hyperfine (whole processes, medians of N
+runs after two warm-up runs):
 
   * one UHD frame PNG->PNG and EXR->EXR through the tool, against oiiotool
     copying the same input file (the codecs alone) with its own defaults, and
@@ -14,7 +15,10 @@ with hyperfine (whole processes, medians of N runs after two warm-up runs):
     of N runs): a one-frame run renders with fresh memory, unlike a benchmark's
     repeated frames;
   * the 24-frame 1080p PNG sequence with --jobs 1 and --jobs 2, in frames per
-    second of the whole run.
+    second of the whole run;
+  * with --before, another build of the tool (the code before this work, say)
+    on the same files in the same run: the frames, and the sequence as it
+    renders it (without --jobs, which it may not know).
 
 It prints the machine, its load before and after, the table the README
 carries, and the two targets. --smoke does it all on small pictures and
@@ -67,6 +71,18 @@ def make_inputs(work, sizes):
     uhd_exr = os.path.join(work, "uhd.exr")
     run(["oiiotool", sample, "--resize", sizes["frame"], "-o", uhd_png])
     run(["oiiotool", uhd_png, "-d", "float", "-o", uhd_exr])
+    # PAM, which OpenImageIO does not write: its binary PPM with an opaque alpha added.
+    run(["oiiotool", uhd_png, "-o", os.path.join(work, "uhd.ppm")])
+    with open(os.path.join(work, "uhd.ppm"), "rb") as ppm:
+        magic, width, height, maxval, rgb = ppm.read().split(maxsplit=4)
+    pixels = int(width) * int(height)
+    rgba = bytearray(pixels * 4)
+    for c in range(3):
+        rgba[c::4] = rgb[c::3]
+    rgba[3::4] = b"\xff" * pixels
+    with open(os.path.join(work, "uhd.pam"), "wb") as pam:
+        pam.write(b"P7\nWIDTH %s\nHEIGHT %s\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (width, height))
+        pam.write(rgba)
     os.makedirs(os.path.join(work, "seq"), exist_ok=True)
     for frame in range(1, sizes["frames"] + 1):
         # Each frame a little brighter than the one before, so no two are alike.
@@ -100,6 +116,7 @@ def render_times(tool, runs, arguments):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "default", "tools", "ruvivedu"))
+    parser.add_argument("--before", help="another build of the tool to time on the same files")
     parser.add_argument("--runs", type=int, default=10)
     parser.add_argument("--keep", help="leave the work files in this folder")
     parser.add_argument("--smoke", action="store_true", help="small pictures, one run each: does the script run?")
@@ -125,46 +142,61 @@ def main():
         out = lambda name: os.path.join(work, name)
         start_load, started = load(), time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
 
-        frame = hyperfine(work, options.runs, [
-            ("tool PNG", f"{tool} render {uhd_png} {out('tool.png')}"),
-            ("oiiotool PNG", f"oiiotool {uhd_png} -o {out('copy.png')}"),
-            ("oiiotool PNG level 1", f"oiiotool {uhd_png} --attrib png:compressionLevel 1 "
-                                     f"--attrib png:filter 8 -o {out('copy1.png')}"),
-            ("tool EXR", f"{tool} render {uhd_exr} {out('tool.exr')}"),
-            ("oiiotool EXR", f"oiiotool {uhd_exr} -o {out('copy.exr')}"),
-        ])
+        uhd_pam = os.path.join(work, "uhd.pam")
+        tools = [("tool", tool)] + ([("before", options.before)] if options.before else [])
+        commands = []
+        for name, program in tools:
+            commands += [(f"{name} PNG", f"{program} render {uhd_png} {out(name + '.png')}"),
+                         (f"{name} EXR", f"{program} render {uhd_exr} {out(name + '.exr')}"),
+                         (f"{name} PAM", f"{program} render {uhd_pam} {out(name + '.pam')}")]
+        commands += [("oiiotool PNG", f"oiiotool {uhd_png} -o {out('copy.png')}"),
+                     ("oiiotool PNG level 1", f"oiiotool {uhd_png} --attrib png:compressionLevel 1 "
+                                              f"--attrib png:filter 8 -o {out('copy1.png')}"),
+                     ("oiiotool EXR", f"oiiotool {uhd_exr} -o {out('copy.exr')}")]
+        frame = hyperfine(work, options.runs, commands)
         png_times = render_times(tool, options.runs, ["render", uhd_png, out("tool.png")])
         exr_times = render_times(tool, options.runs, ["render", uhd_exr, out("tool.exr")])
+        pam_times = render_times(tool, options.runs, ["render", uhd_pam, out("tool.pam")])
 
         pattern = os.path.join(work, "seq", "in.####.png")
-        sequence = hyperfine(work, options.runs, [
-            (f"jobs {jobs}", f"{tool} render {pattern} {os.path.join(work, 'seq', f'out{jobs}.####.png')} --jobs {jobs}")
-            for jobs in (1, 2)])
+        seq_out = lambda name: os.path.join(work, "seq", f"{name}.####.png")
+        runs = [(f"jobs {jobs}", f"{tool} render {pattern} {seq_out(f'out{jobs}')} --jobs {jobs}") for jobs in (1, 2)]
+        if options.before:
+            runs.append(("before", f"{options.before} render {pattern} {seq_out('before')}"))
+        sequence = hyperfine(work, options.runs, runs)
         end_load = load()
     finally:
         if not options.keep:
             shutil.rmtree(work, ignore_errors=True)
 
+    ms = lambda seconds: f"{seconds * 1000:.0f} ms"
     if options.smoke:
         print("Smoke run: small pictures, one run each; the figures mean nothing.")
     print(f"{machine()}; {started}; load average {start_load} before, {end_load} after; "
           f"medians of {options.runs} runs")
     print()
-    print("| what | tool | oiiotool copy | plug-in render in the tool | target: tool <= 1.15 x copy + render |")
-    print("|---|---|---|---|---|")
-    for name, render_ms, ours, copy in (("UHD PNG -> PNG", png_times[1], "tool PNG", "oiiotool PNG"),
-                                        ("UHD EXR -> EXR", exr_times[1], "tool EXR", "oiiotool EXR")):
-        tool_s = frame[ours]
-        limit = 1.15 * frame[copy] + render_ms / 1000
-        print(f"| {name} | {tool_s * 1000:.0f} ms | {frame[copy] * 1000:.0f} ms | {render_ms:.0f} ms | "
-              f"{limit * 1000:.0f} ms: {'met' if tool_s <= limit else 'missed'} |")
-    print(f"| UHD PNG, oiiotool at the tool's level 1 | {frame['tool PNG'] * 1000:.0f} ms | "
-          f"{frame['oiiotool PNG level 1'] * 1000:.0f} ms | {png_times[1]:.0f} ms | "
-          f"{(1.15 * frame['oiiotool PNG level 1'] + png_times[1] / 1000) * 1000:.0f} ms |")
+    before = " | before" if options.before else ""
+    print(f"| one {sizes['frame']} frame | tool{before} | oiiotool copy | plug-in render in the tool | "
+          "target: tool <= 1.15 x copy + render |")
+    print("|---|---|" + ("---|" if options.before else "") + "---|---|---|")
+    rows = (("PNG -> PNG", "PNG", png_times, "oiiotool PNG"), ("EXR -> EXR", "EXR", exr_times, "oiiotool EXR"),
+            ("PAM -> PAM", "PAM", pam_times, None))
+    for label, key, times, copy in rows:
+        tool_s = frame["tool " + key]
+        old = f" | {ms(frame['before ' + key])}" if options.before else ""
+        if copy:
+            limit = 1.15 * frame[copy] + times[1] / 1000
+            verdict = f"{ms(limit)}: {'met' if tool_s <= limit else 'missed'}"
+            print(f"| {label} | {ms(tool_s)}{old} | {ms(frame[copy])} | {times[1]:.0f} ms | {verdict} |")
+        else:
+            print(f"| {label} | {ms(tool_s)}{old} | (OpenImageIO has no PAM) | {times[1]:.0f} ms | |")
+    print(f"| PNG, oiiotool at the tool's zlib level 1 | {ms(frame['tool PNG'])}"
+          f"{' | ' + ms(frame['before PNG']) if options.before else ''} | {ms(frame['oiiotool PNG level 1'])} | "
+          f"{png_times[1]:.0f} ms | {ms(1.15 * frame['oiiotool PNG level 1'] + png_times[1] / 1000)} |")
     print()
-    print(f"Inside the tool (--timings): PNG read {png_times[0]:.0f} ms, render {png_times[1]:.0f} ms, "
-          f"write {png_times[2]:.0f} ms; EXR read {exr_times[0]:.0f} ms, render {exr_times[1]:.0f} ms, "
-          f"write {exr_times[2]:.0f} ms")
+    for label, times in (("PNG", png_times), ("EXR", exr_times), ("PAM", pam_times)):
+        print(f"Inside the tool (--timings), {label}: read {times[0]:.0f} ms, render {times[1]:.0f} ms, "
+              f"write {times[2]:.0f} ms")
     print()
     frames = sizes["frames"]
     one, two = frames / sequence["jobs 1"], frames / sequence["jobs 2"]
@@ -172,6 +204,8 @@ def main():
     print("|---|---|---|")
     print(f"| --jobs 1 | {sequence['jobs 1']:.2f} s | {one:.1f} |")
     print(f"| --jobs 2 | {sequence['jobs 2']:.2f} s | {two:.1f} |")
+    if options.before:
+        print(f"| before | {sequence['before']:.2f} s | {frames / sequence['before']:.1f} |")
     print()
     print(f"--jobs 2 against --jobs 1: {two / one:.2f} x (target 1.7 x: {'met' if two / one >= 1.7 else 'missed'})")
 
