@@ -82,7 +82,7 @@ ChannelMap channel_map(int channels, int alpha_channel)
         map.green = 1;
         map.blue = 2;
     } else {
-        const int grey = map.alpha == 0 ? 1 : 0;
+        const int grey = map.alpha == 0 && channels == 2 ? 1 : 0;
         map.red = map.green = map.blue = grey;
     }
     return map;
@@ -260,7 +260,7 @@ struct Layout {
     int channels;
     int alpha;
 };
-const Layout kFileLayouts[] = {{4, 3}, {3, -1}, {2, 1}, {2, 0}, {1, -1}, {4, 0}, {5, 4}};
+const Layout kFileLayouts[] = {{4, 3}, {3, -1}, {2, 1}, {2, 0}, {1, -1}, {1, 0}, {4, 0}, {5, 4}};
 
 template <class F, class H>
 void compare_reading(double file_scale)

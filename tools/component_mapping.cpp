@@ -113,7 +113,9 @@ ChannelMap channel_map(const ComponentLayout& file)
     ChannelMap map;
     map.alpha = file.alpha_channel >= 0 && file.alpha_channel < file.channels ? file.alpha_channel : -1;
     if (file.channels < 3) {
-        const int grey = map.alpha == 0 ? 1 : 0;
+        // A lone channel that is alpha (an OpenEXR matte of channel A alone)
+        // is its own grey: there is no other channel to read.
+        const int grey = map.alpha == 0 && file.channels == 2 ? 1 : 0;
         map.red = map.green = map.blue = grey;
     }
     return map;

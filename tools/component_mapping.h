@@ -30,9 +30,10 @@ struct ComponentLayout {
 /// Reading: rows of packed, interleaved file components into world rows.
 /// Three or more channels are red, green and blue in that order (any past
 /// colour and alpha are passed over); one or two are grey (R = G = B) from
-/// whichever is not alpha. Without alpha the
-/// pixels are opaque. Built once per picture (the tables of a 16-bit file
-/// take a millisecond) and then used for any number of rows, from any thread.
+/// whichever is not alpha, a lone alpha channel being its own grey. Without
+/// alpha the pixels are opaque. Built once per picture (the tables of a
+/// 16-bit file take a millisecond) and then used for any number of rows,
+/// from any thread.
 class FileToWorld {
 public:
     FileToWorld(const ComponentLayout& file, Depth world_depth);
