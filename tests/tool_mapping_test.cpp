@@ -1,18 +1,24 @@
 // The tool's mapping between file components and host pixels, compared value
-// for value with the mapping it replaced: every 8- and 16-bit value, and for
-// floats the specials, the neighbours of every rounding boundary and a sample
-// of all bit patterns, in both directions, through every channel layout.
+// for value with the mapping it replaced, in both directions: every 8- and
+// 16-bit value through every channel layout; for floats the specials and the
+// neighbours of every rounding boundary through every layout, and the bit
+// patterns, every one of the 2^32 in CI's run, through RGBA.
 #include "component_mapping.h"
 #include "image_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -377,6 +383,140 @@ TEST(ToolMapping, FloatWorldsWriteLikeBefore)
     compare_writing<float, std::uint16_t>(65535.0);
     compare_writing<float, std::uint16_t>(32768.0);
     compare_writing<float, float>(1.0);
+}
+
+// ---- every float --------------------------------------------------------------
+
+/// Every how many bit patterns EveryFloatMapsLikeBeforeBothWays compares: 1
+/// (all 2^32, about two minutes of both processors) when RUVIVEDU_EVERY_FLOAT
+/// is set, as CI runs it once, else every 61st, which also walks every
+/// exponent and both signs.
+std::uint64_t float_stride()
+{
+    const char* every = std::getenv("RUVIVEDU_EVERY_FLOAT");
+    return every && *every && std::string(every) != "0" ? 1 : 61;
+}
+
+/// Components per piece of the comparison: a 1024 x 1024 RGBA picture.
+constexpr A_long kPieceSide = 1024;
+constexpr std::size_t kPieceComponents = std::size_t(kPieceSide) * kPieceSide * 4;
+
+template <class T>
+std::uint32_t bits_of(T v)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, sizeof(T));
+    return bits;
+}
+
+template <class T>
+std::string mismatch(const char* what, float v, T expected, T actual)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%s: the float of bits 0x%08x gives bits 0x%x, the old mapping 0x%x", what,
+                  unsigned(bits_of(v)), unsigned(bits_of(actual)), unsigned(bits_of(expected)));
+    return text;
+}
+
+/// The piece's floats read from an RGBA file into a world of host type H,
+/// against the reference one by one; the first difference, or empty.
+template <class H>
+std::string read_piece(const char* what, const std::vector<float>& data, host::World& world)
+{
+    using Pixel = typename reference::HostPixelOf<H>::type;
+    FileToWorld(ComponentLayout{Depth::f32, 1.0, 4, 3}, world.depth()).convert(data.data(), world, 0, world.height());
+    const double from = opaque(1.0), to = reference::host_scale<H>();
+    for (A_long y = 0; y < world.height(); ++y) {
+        const auto* pixels = reinterpret_cast<const Pixel*>(world.row(y));
+        for (A_long x = 0; x < world.width(); ++x) {
+            const float* p = data.data() + (std::size_t(y) * std::size_t(world.width()) + std::size_t(x)) * 4;
+            const H got[4] = {pixels[x].red, pixels[x].green, pixels[x].blue, pixels[x].alpha};
+            for (int c = 0; c < 4; ++c) {
+                const H want = reference::map_component<H>(p[c], from, to);
+                if (bits_of(want) != bits_of(got[c]))
+                    return mismatch(what, p[c], want, got[c]);
+            }
+        }
+    }
+    return {};
+}
+
+/// A float world's floats written into RGBA components of type F at
+/// `scale`, against the reference one by one; the first difference, or empty.
+template <class F>
+std::string write_piece(const char* what, const host::World& world, double scale, std::vector<F>& file)
+{
+    file.resize(kPieceComponents);
+    WorldToFile(Depth::f32, ComponentLayout{depth_of_type(file), scale, 4, 3}).convert(world, 0, world.height(),
+                                                                                        file.data());
+    const double from = opaque(1.0), to = opaque(scale);
+    const F* got = file.data();
+    for (A_long y = 0; y < world.height(); ++y) {
+        const auto* pixels = reinterpret_cast<const PF_PixelFloat*>(world.row(y));
+        for (A_long x = 0; x < world.width(); ++x, got += 4) {
+            const float v[4] = {pixels[x].red, pixels[x].green, pixels[x].blue, pixels[x].alpha};
+            for (int c = 0; c < 4; ++c) {
+                const F want = reference::map_component<F>(v[c], from, to);
+                if (bits_of(want) != bits_of(got[c]))
+                    return mismatch(what, v[c], want, got[c]);
+            }
+        }
+    }
+    return {};
+}
+
+TEST(ToolMapping, EveryFloatMapsLikeBeforeBothWays)
+{
+    // Bit patterns through a float file into 8-bit, 16-bit and float worlds,
+    // and out of a float world into 8-bit, 16-bit (full scale 65535, and
+    // PAM's 32768) and float files, on every processor.
+    const std::uint64_t stride = float_stride();
+    const std::uint64_t values = ((std::uint64_t(1) << 32) + stride - 1) / stride;
+    std::atomic<std::uint64_t> next{0};
+    std::mutex mutex;
+    std::string failure;
+    auto work = [&] {
+        std::vector<float> data(kPieceComponents);
+        host::World world8(Depth::u8, kPieceSide, kPieceSide), world16(Depth::u16, kPieceSide, kPieceSide),
+            worldf(Depth::f32, kPieceSide, kPieceSide);
+        std::vector<std::uint8_t> file8;
+        std::vector<std::uint16_t> file16;
+        std::vector<float> filef;
+        for (std::uint64_t first; (first = next.fetch_add(kPieceComponents)) < values;) {
+            // The last piece wraps round to patterns compared already.
+            for (std::size_t i = 0; i < kPieceComponents; ++i)
+                data[i] = from_bits(std::uint32_t((first + i) * stride));
+            // The float world holds the same floats (as alpha, red, green, blue).
+            for (A_long y = 0; y < kPieceSide; ++y)
+                std::memcpy(worldf.row(y), data.data() + std::size_t(y) * kPieceSide * 4,
+                            std::size_t(kPieceSide) * 4 * sizeof(float));
+            std::string where = write_piece("float world to 8-bit file", worldf, 255.0, file8);
+            if (where.empty())
+                where = write_piece("float world to 16-bit file", worldf, 65535.0, file16);
+            if (where.empty())
+                where = write_piece("float world to 16-bit PAM", worldf, 32768.0, file16);
+            if (where.empty())
+                where = write_piece("float world to float file", worldf, 1.0, filef);
+            if (where.empty())
+                where = read_piece<std::uint8_t>("float file to 8-bit world", data, world8);
+            if (where.empty())
+                where = read_piece<std::uint16_t>("float file to 16-bit world", data, world16);
+            if (where.empty())
+                where = read_piece<float>("float file to float world", data, worldf);
+            if (!where.empty()) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                failure = where;
+                next.store(values);
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < std::max(1u, std::thread::hardware_concurrency()); ++t)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool)
+        thread.join();
+    EXPECT_TRUE(failure.empty()) << failure;
 }
 
 TEST(ToolMapping, WholeWorldsRoundTripThroughTheFileFunctions)
