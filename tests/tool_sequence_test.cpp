@@ -4,6 +4,7 @@
 // interrupt leaves no half-written file. These tests render on several
 // threads at once (in this process, or in the tool's), hence the concurrency
 // label.
+#include "frame_renderer.h"
 #include "frame_sequence.h"
 #include "image_file.h"
 #include "picture_codecs.h"
@@ -179,6 +180,33 @@ TEST(ToolSequence, AFailedRenderInTheMiddleIsReportedWithThePluginsError)
     EXPECT_TRUE(fs::exists(dir.file("out.0002.pam")));
     EXPECT_FALSE(fs::exists(dir.file("out.0003.pam")));
     EXPECT_TRUE(temporaries(dir).empty());
+}
+
+TEST(ToolSequence, AnEffectNotDeclaredThreadedGetsOneRenderAtATime)
+{
+    EXPECT_TRUE(FrameRenderer(RUVIVEDU_PLUGIN_MODULE).threaded());
+    TempDir dir;
+    constexpr int kFrames = 12;
+    write_frames(dir, kFrames);
+    // Every frame succeeds, unless the fixture finds another render running beside its own.
+    ::setenv("RUVIVEDU_FAILING_FRAME", "999", 1);
+    ::setenv("RUVIVEDU_FIXTURE_OVERLAP", "1", 1);
+    RenderOptions options = sequence_options(dir, "serial", 4);
+    options.plugin_path = RUVIVEDU_FAILING_MODULE;
+    EXPECT_FALSE(FrameRenderer(RUVIVEDU_FAILING_MODULE).threaded());
+    const Outcome serial = run(options);
+    // Declared threaded, the same effect gets frames at once, and the fixture notices.
+    ::setenv("RUVIVEDU_FIXTURE_THREADED", "1", 1);
+    options.output = dir.file("threaded.####.pam");
+    const Outcome threaded = run(options);
+    for (const char* name : {"RUVIVEDU_FAILING_FRAME", "RUVIVEDU_FIXTURE_OVERLAP", "RUVIVEDU_FIXTURE_THREADED"})
+        ::unsetenv(name);
+
+    ASSERT_FALSE(serial.failed) << serial.err << serial.message;
+    for (int frame = 1; frame <= kFrames; ++frame)
+        EXPECT_TRUE(fs::exists(dir.file(frame_name("serial", frame, ".pam")))) << frame;
+    ASSERT_TRUE(threaded.failed);
+    EXPECT_NE(threaded.err.find("two renders at once"), std::string::npos) << threaded.err;
 }
 
 TEST(ToolSequence, ProgressCountsFinishedFrames)

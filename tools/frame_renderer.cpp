@@ -193,6 +193,7 @@ FrameRenderer::FrameRenderer(const std::string& module_path)
     setup_ = std::make_unique<host::SubstituteHost>(module_);
     // A host sends these two once, before any frame, however many threads then render.
     check_command(*setup_, setup_->global_setup(), "GLOBAL_SETUP");
+    threaded_ = (setup_->out_data().out_flags2 & PF_OutFlag2_SUPPORTS_THREADED_RENDERING) != 0;
     check_command(*setup_, setup_->params_setup(), "PARAMS_SETUP");
     collect_warnings(*setup_, warnings_);
 }
@@ -201,11 +202,11 @@ FrameRenderer::~FrameRenderer() = default;
 
 std::unique_ptr<RenderContext> FrameRenderer::new_context() const
 {
-    return std::make_unique<RenderContext>(module_, *setup_);
+    return std::make_unique<RenderContext>(module_, *setup_, threaded_ ? nullptr : &serial_);
 }
 
-RenderContext::RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup)
-    : host_(std::make_unique<host::SubstituteHost>(module))
+RenderContext::RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup, std::mutex* serial)
+    : host_(std::make_unique<host::SubstituteHost>(module)), serial_(serial)
 {
     host_->adopt_params(setup);
 }
@@ -247,6 +248,9 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
     host_->set_sampling(params.sampling);
 
     try {
+        std::unique_lock<std::mutex> turn;
+        if (serial_)
+            turn = std::unique_lock<std::mutex>(*serial_);
         if (params.path == RenderPath::smart) {
             check_command(*host_, host_->smart_pre_render(), "SMART_PRE_RENDER");
             check_command(*host_, host_->smart_render(), "SMART_RENDER");

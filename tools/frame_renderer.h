@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +65,11 @@ FrameParams frame_params(const RenderOptions& options, double full_width, double
 /// multi-frame rendering; each context one frame at a time.
 class RenderContext {
 public:
-    RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup);
+    /// `serial`, when given, is held around every render command: the
+    /// effect did not declare threaded rendering, so a host would send it one
+    /// frame at a time (the files of other frames are still read and written
+    /// meanwhile).
+    RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup, std::mutex* serial = nullptr);
     ~RenderContext();
     RenderContext(const RenderContext&) = delete;
     RenderContext& operator=(const RenderContext&) = delete;
@@ -87,6 +92,7 @@ public:
 
 private:
     std::unique_ptr<host::SubstituteHost> host_;
+    std::mutex* serial_;
     std::vector<std::string> warnings_;
 };
 
@@ -103,7 +109,12 @@ public:
     FrameRenderer& operator=(const FrameRenderer&) = delete;
 
     /// Another render thread of this effect. The renderer must outlive it.
+    /// Unless the effect declared PF_OutFlag2_SUPPORTS_THREADED_RENDERING at
+    /// GLOBAL_SETUP, the contexts take turns at the render commands.
     std::unique_ptr<RenderContext> new_context() const;
+
+    /// Whether the effect said it renders on several threads at once.
+    bool threaded() const { return threaded_; }
 
     /// Things worth telling the user that did not stop the setup: messages
     /// the plug-in wrote while returning success, and misuse the host
@@ -115,6 +126,8 @@ public:
 private:
     host::PluginModule module_;
     std::unique_ptr<host::SubstituteHost> setup_;
+    bool threaded_ = false;
+    mutable std::mutex serial_; // the render commands' turns, for an effect that is not threaded
     std::vector<std::string> warnings_;
 };
 
