@@ -177,7 +177,7 @@ def main():
     print()
     before = " | before" if options.before else ""
     print(f"| one {sizes['frame']} frame | tool{before} | oiiotool copy | plug-in render in the tool | "
-          "target: tool <= 1.15 x copy + render |")
+          "target: tool <= 1.15 x (copy + render) |")
     print("|---|---|" + ("---|" if options.before else "") + "---|---|---|")
     rows = (("PNG -> PNG", "PNG", png_times, "oiiotool PNG"), ("EXR -> EXR", "EXR", exr_times, "oiiotool EXR"),
             ("PAM -> PAM", "PAM", pam_times, None))
@@ -185,14 +185,14 @@ def main():
         tool_s = frame["tool " + key]
         old = f" | {ms(frame['before ' + key])}" if options.before else ""
         if copy:
-            limit = 1.15 * frame[copy] + times[1] / 1000
+            limit = 1.15 * (frame[copy] + times[1] / 1000)
             verdict = f"{ms(limit)}: {'met' if tool_s <= limit else 'missed'}"
             print(f"| {label} | {ms(tool_s)}{old} | {ms(frame[copy])} | {times[1]:.0f} ms | {verdict} |")
         else:
             print(f"| {label} | {ms(tool_s)}{old} | (OpenImageIO has no PAM) | {times[1]:.0f} ms | |")
     print(f"| PNG, oiiotool at the tool's zlib level 1 | {ms(frame['tool PNG'])}"
           f"{' | ' + ms(frame['before PNG']) if options.before else ''} | {ms(frame['oiiotool PNG level 1'])} | "
-          f"{png_times[1]:.0f} ms | {ms(1.15 * frame['oiiotool PNG level 1'] + png_times[1] / 1000)} |")
+          f"{png_times[1]:.0f} ms | {ms(1.15 * (frame['oiiotool PNG level 1'] + png_times[1] / 1000))} |")
     print()
     for label, times in (("PNG", png_times), ("EXR", exr_times), ("PAM", pam_times)):
         print(f"Inside the tool (--timings), {label}: read {times[0]:.0f} ms, render {times[1]:.0f} ms, "
