@@ -145,18 +145,18 @@ public:
         if (!out_)
             return one_line(OIIO::geterror());
         type_ = type_of(layout.depth);
-        OIIO::ImageSpec spec(width, height, layout.channels, type_);
+        OIIO::ImageSpec file(width, height, layout.channels, type_);
         if (layout.channels == 4) {
-            spec.alpha_channel = 3;
+            file.alpha_channel = 3;
             // The values are straight (unassociated) alpha; tell the writer so it
             // neither divides colour by alpha nor marks the file premultiplied.
-            spec.attribute("oiio:UnassociatedAlpha", 1);
+            file.attribute("oiio:UnassociatedAlpha", 1);
         }
         // An empty date keeps the writer from recording the time of writing.
-        spec.attribute("DateTime", settings.date_time);
+        file.attribute("DateTime", settings.date_time);
         if (!settings.compression.empty())
-            spec.attribute("compression", settings.compression);
-        if (!out_->open(path, spec))
+            file.attribute("compression", settings.compression);
+        if (!out_->open(path, file))
             return one_line(out_->geterror());
         return {};
     }
