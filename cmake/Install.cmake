@@ -43,3 +43,7 @@ if(TARGET ruvivedu_frei0r)
       "Folder the frei0r filter is installed into (relative paths are inside the install prefix)")
   install(TARGETS ruvivedu_frei0r LIBRARY DESTINATION "${RUVIVEDU_FREI0R_INSTALL_DIR}" COMPONENT frei0r)
 endif()
+if(TARGET ruvivedu_oiio)
+  # The installed tool looks for it in ../lib/ruvivedu.
+  install(TARGETS ruvivedu_oiio LIBRARY DESTINATION lib/ruvivedu COMPONENT tool)
+endif()

@@ -228,6 +228,12 @@ public:
     /// The definitions the last PARAMS_SETUP added, in order (index 1 first).
     const std::deque<DeclaredParam>& declared_params() const { return declared_; }
 
+    /// Takes the definitions `setup`'s last PARAMS_SETUP declared, as one more render thread of the same
+    /// effect instance: under multi-frame rendering the host sets an effect up once and then sends render
+    /// commands from several threads at once, each with its own in_data, parameter array and worlds.
+    /// Read `setup` between its commands, not while one runs.
+    void adopt_params(const SubstituteHost& setup) { declared_ = setup.declared_; }
+
     /// Current values the host holds for the effect's six parameters, applied over the declared
     /// definitions whenever the host hands one out (checkout_param and the RENDER parameter array).
     /// They survive a new PARAMS_SETUP; clear_param_values() drops them.

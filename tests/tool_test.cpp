@@ -9,6 +9,7 @@
 #include "render_job.h"
 #include "render_options.h"
 #include "tool_error.h"
+#include "tool_support.h"
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
@@ -32,129 +33,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace ruvivedu::tool;
+using namespace ruvivedu::tool_tests;
 using OIIO::TypeDesc;
 namespace host = ruvivedu::host;
-
-// ---- helpers ----------------------------------------------------------------
-
-/// A fresh folder per test, removed afterwards.
-class TempDir {
-public:
-    TempDir()
-    {
-        static int serial = 0;
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = test ? test->name() : "x";
-        std::replace(name.begin(), name.end(), '/', '_'); // parameterised tests are named "Test/param"
-        path_ = fs::temp_directory_path() /
-                ("ruvivedu-tool-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" + name);
-        fs::create_directories(path_);
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    /// Names of everything in the folder, hidden files included.
-    std::set<std::string> entries() const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-private:
-    fs::path path_;
-};
-
-struct RunResult {
-    int status = -1;
-    std::string err;
-};
-
-std::string quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-/// Runs the built tool with `args`; stdout and stderr are captured.
-RunResult run_tool(const std::vector<std::string>& args, const std::string& env = "", std::string* out = nullptr)
-{
-    static int serial = 0;
-    const std::string base =
-        (fs::temp_directory_path() / ("ruvivedu-run-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)))
-            .string();
-    std::string command = env.empty() ? "" : env + " ";
-    command += quote(RUVIVEDU_TOOL_EXE);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    command += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.err = slurp(base + ".err");
-    if (out)
-        *out = slurp(base + ".out");
-    std::remove((base + ".out").c_str());
-    std::remove((base + ".err").c_str());
-    return result;
-}
-
-/// Writes a synthetic picture: channel c of pixel (x, y) is value(x, y, c) in [0, 1].
-void write_picture(const std::string& path, int width, int height, int channels, TypeDesc type,
-                   const std::function<float(int, int, int)>& value)
-{
-    std::vector<float> data(std::size_t(width * height * channels));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < channels; ++c)
-                data[std::size_t((y * width + x) * channels + c)] = value(x, y, c);
-    OIIO::ImageSpec layout(width, height, channels, type);
-    if (channels == 4 || channels == 2) {
-        layout.alpha_channel = channels - 1;
-        layout.attribute("oiio:UnassociatedAlpha", 1);
-    }
-    auto out = OIIO::ImageOutput::create(path);
-    ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, layout)) << out->geterror();
-    ASSERT_TRUE(out->write_image(TypeDesc::FLOAT, data.data())) << out->geterror();
-    ASSERT_TRUE(out->close());
-}
-
-/// A file as stored: its layout and its components in `type`, alpha unassociated.
-template <class T>
-std::vector<T> read_raw(const std::string& path, TypeDesc type, OIIO::ImageSpec* layout_out)
-{
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::create(path, false, &config);
-    EXPECT_TRUE(in) << OIIO::geterror();
-    if (!in)
-        return {};
-    OIIO::ImageSpec layout;
-    EXPECT_TRUE(in->open(path, layout, config)) << in->geterror();
-    std::vector<T> data(std::size_t(layout.width) * std::size_t(layout.height) * std::size_t(layout.nchannels));
-    EXPECT_TRUE(in->read_image(0, 0, 0, layout.nchannels, type, data.data())) << in->geterror();
-    *layout_out = layout;
-    return data;
-}
-
-/// Alpha that varies across the picture and includes 0 and full.
-float test_alpha(int x, int y)
-{
-    return float((x * 37 + y * 11) % 256) / 255.0f;
-}
 
 // ---- options ----------------------------------------------------------------
 
@@ -226,6 +107,38 @@ TEST(ToolOptions, MalformedNumbersPointsAndFactorsAreRefused)
 
     for (const char* text : {"", "1e999", "nan", " 3", "3x"})
         usage_message([&] { parse_number("--rotation", text); });
+}
+
+TEST(ToolOptions, JobsAndCompressionAreCheckedBeforeAnythingRuns)
+{
+    EXPECT_EQ(parse_jobs("4", 256), 4);
+    EXPECT_EQ(parse_jobs("256", 256), 256);
+    for (const char* text : {"0", "-1", "257", "x", "", "1.5", " 2"})
+        EXPECT_NE(usage_message([&] { parse_jobs(text, 256); }).find("1 to 256"), std::string::npos) << text;
+
+    EXPECT_EQ(check_compression("a.png", "6"), "6");
+    EXPECT_EQ(check_compression("shot.####.PNG", "0"), "0");
+    for (const char* text : {"10", "zip", "", "-1", "6 "})
+        EXPECT_NE(usage_message([&] { check_compression("a.png", text); }).find("zlib level 0 to 9"),
+                  std::string::npos)
+            << text;
+    EXPECT_EQ(check_compression("a.exr", "ZIP"), "zip");
+    for (const char* text : {"none", "rle", "zips", "piz", "pxr24", "dwab", "zip:9", "zips:1", "dwaa:45", "dwaa:2.5"})
+        EXPECT_EQ(check_compression("a.exr", text), text);
+    for (const char* text : {"zip:10", "piz:3", "dwaa:0", "dwaa:", "lzw", "b44x"})
+        EXPECT_NE(usage_message([&] { check_compression("a.exr", text); }).find("not an OpenEXR compression"),
+                  std::string::npos)
+            << text;
+    // B44 would silently leave the file uncompressed: it only packs half floats.
+    EXPECT_NE(usage_message([&] { check_compression("a.exr", "b44a"); }).find("half-float"), std::string::npos);
+    for (const char* text : {"none", "lzw", "zip", "zip:1", "packbits"})
+        EXPECT_EQ(check_compression("a.tiff", text), text);
+    for (const char* text : {"piz", "zip:0", "jpeg"})
+        EXPECT_NE(usage_message([&] { check_compression("a.tif", text); }).find("not a TIFF compression"),
+                  std::string::npos)
+            << text;
+    EXPECT_NE(usage_message([] { check_compression("a.pam", "none"); }).find("uncompressed"), std::string::npos);
+    EXPECT_NE(usage_message([] { check_compression("a.jpg", "9"); }).find("PNG, OpenEXR and TIFF"), std::string::npos);
 }
 
 TEST(ToolOptions, CombinationsTheToolCannotHonourAreRefused)
@@ -324,6 +237,13 @@ TEST(ToolFrames, ProgressAndSummaryText)
     EXPECT_NE(line.find("2 s left"), std::string::npos) << line; // 5 frames at 2.5 per second
     EXPECT_LE(line.size(), 80u);
     EXPECT_EQ(format_summary(3, 1.5), "rendered 3 frames in 1.50 s (2.00 frames per second)");
+    FrameTimes times;
+    times.read = 0.1205;
+    times.render = 0.0352;
+    times += FrameTimes{0.0, 0.0, 0.0801};
+    EXPECT_EQ(format_times(times, 24),
+              "time spent: reading 120.5 ms, rendering 35.2 ms, writing 80.1 ms (sums over 24 frames)");
+    EXPECT_EQ(format_times(FrameTimes{}, 1), "time spent: reading 0.0 ms, rendering 0.0 ms, writing 0.0 ms");
 }
 
 // ---- file mapping -----------------------------------------------------------
@@ -616,6 +536,93 @@ TEST(ToolRun, DownsampleReducesTheLayerUnlessPrescaled)
         read_raw<float>(dir.file("out.png"), TypeDesc::FLOAT, &layout);
         EXPECT_EQ(layout.width, c.width) << c.extra[1];
         EXPECT_EQ(layout.height, c.height) << c.extra[1];
+    }
+}
+
+/// The compression a file was written with, as OpenImageIO reads it back.
+std::string compression_of(const std::string& path)
+{
+    OIIO::ImageSpec layout;
+    read_raw<float>(path, TypeDesc::FLOAT, &layout);
+    return layout.get_string_attribute("compression");
+}
+
+TEST(ToolRun, CompressionReachesTheWritersAndTimingsAreTold)
+{
+    TempDir dir;
+    write_picture(dir.file("in.png"), 96, 64, 4, TypeDesc::UINT8,
+                  [](int x, int y, int c) { return c == 3 ? test_alpha(x, y) : float((x ^ y) % 256) / 255.0f; });
+    auto render = [&](const std::string& out, const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"render", dir.file("in.png"), dir.file(out), "--plugin", RUVIVEDU_PLUGIN_MODULE};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult run = run_tool(args);
+        EXPECT_EQ(run.status, 0) << out << ": " << run.err;
+    };
+    render("stored.png", {"--compression", "0"});
+    render("packed.png", {"--compression", "9"});
+    render("default.png", {});
+    render("level.png", {"--compression", std::to_string(kPngDefaultLevel)});
+    EXPECT_GT(fs::file_size(dir.file("stored.png")), 96u * 64u * 4u) << "level 0 stores the rows as they are";
+    EXPECT_LT(fs::file_size(dir.file("packed.png")), fs::file_size(dir.file("stored.png")) / 4);
+    EXPECT_EQ(slurp(dir.file("default.png")), slurp(dir.file("level.png")));
+    OIIO::ImageSpec a, b;
+    EXPECT_EQ(read_raw<std::uint8_t>(dir.file("stored.png"), TypeDesc::UINT8, &a),
+              read_raw<std::uint8_t>(dir.file("packed.png"), TypeDesc::UINT8, &b));
+
+    for (const char* method : {"none", "piz", "dwaa"}) {
+        render(std::string(method) + ".exr", {"--compression", method});
+        EXPECT_EQ(compression_of(dir.file(std::string(method) + ".exr")), method);
+    }
+    render("default.exr", {});
+    EXPECT_EQ(compression_of(dir.file("default.exr")), "zip");
+    render("lzw.tif", {"--compression", "LZW"});
+    EXPECT_EQ(compression_of(dir.file("lzw.tif")), "lzw");
+    render("default.tif", {});
+    EXPECT_EQ(compression_of(dir.file("default.tif")), "zip");
+
+    // A refused setting stops the run before anything is read or written.
+    const RunResult bad = run_tool({"render", dir.file("missing.png"), dir.file("bad.png"), "--compression", "12",
+                                    "--plugin", RUVIVEDU_PLUGIN_MODULE});
+    EXPECT_EQ(bad.status, kExitUsage);
+    EXPECT_NE(bad.err.find("zlib level 0 to 9"), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(dir.file("bad.png")));
+
+    // --timings adds one line after the frame.
+    const RunResult timed = run_tool(
+        {"render", dir.file("in.png"), dir.file("timed.png"), "--timings", "--plugin", RUVIVEDU_PLUGIN_MODULE});
+    EXPECT_EQ(timed.status, 0);
+    EXPECT_EQ(timed.err.rfind("ruvivedu: time spent: reading ", 0), 0u) << timed.err;
+    EXPECT_NE(timed.err.find(" ms, rendering "), std::string::npos) << timed.err;
+    EXPECT_EQ(std::count(timed.err.begin(), timed.err.end(), '\n'), 1) << timed.err;
+
+    std::string help;
+    ASSERT_EQ(run_tool({"render", "--help"}, "", &help).status, 0);
+    EXPECT_NE(help.find("default " + std::to_string(kPngDefaultLevel) + " (fast"), std::string::npos) << help;
+}
+
+TEST(ToolRun, OutputsRecordTheInputsDateNotTheTimeOfWriting)
+{
+    TempDir dir;
+    std::vector<std::uint8_t> pixels(32 * 24 * 4, 128);
+    OIIO::ImageSpec layout(32, 24, 4, TypeDesc::UINT8);
+    layout.attribute("DateTime", "2001:02:03 04:05:06");
+    auto out = OIIO::ImageOutput::create(dir.file("dated.png"));
+    ASSERT_TRUE(out && out->open(dir.file("dated.png"), layout) && out->write_image(TypeDesc::UINT8, pixels.data()) &&
+                out->close());
+    write_picture(dir.file("undated.png"), 32, 24, 4, TypeDesc::UINT8, [](int, int, int) { return 0.5f; });
+    for (const char* extension : {".exr", ".tif", ".png"}) {
+        for (const char* input : {"dated", "undated"}) {
+            const std::string target = dir.file(std::string(input) + extension);
+            ASSERT_EQ(run_tool({"render", dir.file(std::string(input) + ".png"), target, "--plugin",
+                                RUVIVEDU_PLUGIN_MODULE})
+                          .status,
+                      0);
+            OIIO::ImageSpec written;
+            read_raw<float>(target, TypeDesc::FLOAT, &written);
+            EXPECT_EQ(written.get_string_attribute("DateTime"),
+                      std::string(input) == "dated" ? "2001:02:03 04:05:06" : "")
+                << target;
+        }
     }
 }
 

@@ -7,9 +7,11 @@
 #include "tool_error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -141,47 +143,97 @@ FrameParams frame_params(const RenderOptions& options, double full_width, double
     return params;
 }
 
+namespace {
+
+/// Adds what `host` noticed during its last commands to `warnings`, each
+/// distinct text once, and clears the host's records.
+void collect_warnings(host::SubstituteHost& host, std::vector<std::string>& warnings)
+{
+    auto add = [&](const std::string& text) {
+        if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
+            warnings.push_back(text);
+    };
+    // A message with a success code means the plug-in declined the work
+    // without failing (it then leaves the output as the host gave it).
+    const std::string message = trimmed(host.return_msg());
+    if (!message.empty())
+        add("the plug-in says: " + message);
+    for (const std::string& error : host.errors())
+        add("the host noticed: " + error);
+    host.reset_records();
+}
+
+void clear(host::World& world)
+{
+    switch (world.depth()) {
+    case host::Depth::u8:
+        world.fill(PF_Pixel8{});
+        break;
+    case host::Depth::u16:
+        world.fill(PF_Pixel16{});
+        break;
+    case host::Depth::f32:
+        world.fill(PF_PixelFloat{});
+        break;
+    }
+}
+
+void check_command(const host::SubstituteHost& host, PF_Err result, const char* command)
+{
+    if (result != PF_Err_NONE)
+        throw ToolError(std::string(command) + " returned " + describe_plugin_error(result, host.return_msg()));
+}
+
+} // namespace
+
 FrameRenderer::FrameRenderer(const std::string& module_path)
 {
     if (!module_.load(module_path))
         throw ToolError(module_.error()); // it names the module and the loader's reason
-    host_ = std::make_unique<host::SubstituteHost>(module_);
-    // A host sends these two once, before any frame.
-    check(host_->global_setup(), "GLOBAL_SETUP");
-    check(host_->params_setup(), "PARAMS_SETUP");
-    collect_warnings();
+    setup_ = std::make_unique<host::SubstituteHost>(module_);
+    // A host sends these two once, before any frame, however many threads then render.
+    check_command(*setup_, setup_->global_setup(), "GLOBAL_SETUP");
+    threaded_ = (setup_->out_data().out_flags2 & PF_OutFlag2_SUPPORTS_THREADED_RENDERING) != 0;
+    check_command(*setup_, setup_->params_setup(), "PARAMS_SETUP");
+    collect_warnings(*setup_, warnings_);
 }
 
 FrameRenderer::~FrameRenderer() = default;
 
-void FrameRenderer::check(PF_Err result, const char* command)
+std::unique_ptr<RenderContext> FrameRenderer::new_context() const
 {
-    if (result != PF_Err_NONE)
-        throw ToolError(std::string(command) + " returned " + describe_plugin_error(result, host_->return_msg()));
+    return std::make_unique<RenderContext>(module_, *setup_, threaded_ ? nullptr : &serial_);
 }
 
-void FrameRenderer::collect_warnings()
+RenderContext::RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup, std::mutex* serial)
+    : host_(std::make_unique<host::SubstituteHost>(module)), serial_(serial)
 {
-    auto add = [this](const std::string& text) {
-        if (std::find(warnings_.begin(), warnings_.end(), text) == warnings_.end())
-            warnings_.push_back(text);
-    };
-    // A message with a success code means the plug-in declined the work
-    // without failing (it then leaves the output as the host gave it).
-    const std::string message = trimmed(host_->return_msg());
-    if (!message.empty())
-        add("the plug-in says: " + message);
-    for (const std::string& error : host_->errors())
-        add("the host noticed: " + error);
-    host_->reset_records();
+    host_->adopt_params(setup);
 }
 
-host::World FrameRenderer::render(host::World layer, const FrameParams& params)
+RenderContext::~RenderContext() = default;
+
+std::vector<std::string> RenderContext::take_warnings()
+{
+    return std::exchange(warnings_, {});
+}
+
+std::optional<host::World> RenderContext::take_input()
+{
+    host::World* input = host_->input();
+    if (!input || input->width() == 0)
+        return std::nullopt;
+    return std::move(*input);
+}
+
+host::World RenderContext::render(host::World layer, const FrameParams& params, host::World* recycle)
 {
     const host::Depth depth = layer.depth();
     const A_long width = layer.width(), height = layer.height();
     host_->set_input(std::move(layer));
-    host_->set_output(host::World(depth, width, height));
+    const unsigned char* lent = recycle ? recycle->buffer_begin() : nullptr;
+    host_->set_output(world_for(depth, width, height, recycle));
+    const bool recycled = lent && host_->output()->buffer_begin() == lent;
 
     PF_InData& in_data = host_->in_data();
     in_data.downsample_x = PF_RationalScale{params.downsample_x.num, params.downsample_x.den};
@@ -195,20 +247,48 @@ host::World FrameRenderer::render(host::World layer, const FrameParams& params)
     host_->set_alpha(params.alpha);
     host_->set_sampling(params.sampling);
 
-    if (params.path == RenderPath::smart) {
-        check(host_->smart_pre_render(), "SMART_PRE_RENDER");
-        check(host_->smart_render(), "SMART_RENDER");
-    } else {
-        check(host_->render(), "RENDER");
+    try {
+        std::unique_lock<std::mutex> turn;
+        if (serial_)
+            turn = std::unique_lock<std::mutex>(*serial_);
+        if (params.path == RenderPath::smart) {
+            check_command(*host_, host_->smart_pre_render(), "SMART_PRE_RENDER");
+            check_command(*host_, host_->smart_render(), "SMART_RENDER");
+        } else {
+            check_command(*host_, host_->render(), "RENDER");
+        }
+    } catch (const ToolError&) {
+        host_->reset_records();
+        throw;
     }
-    collect_warnings();
+    // A message with a success code means the plug-in declined the frame
+    // and left the output as the host gave it: as a new world, all zero, not
+    // as the last frame's pixels in a reused one.
+    if (recycled && !trimmed(host_->return_msg()).empty())
+        clear(*host_->output());
+    collect_warnings(*host_, warnings_);
     return std::move(*host_->output());
 }
 
-void render_file(FrameRenderer& renderer, const RenderOptions& options, const std::string& in_path,
-                 const std::string& out_path, A_long time)
+FrameTimes& FrameTimes::operator+=(const FrameTimes& other)
 {
-    host::World layer = read_image(in_path, options.depth);
+    read += other.read;
+    render += other.render;
+    write += other.write;
+    return *this;
+}
+
+bool render_file(RenderContext& context, const RenderOptions& options, const WriteSettings& settings,
+                 const std::string& in_path, const std::string& out_path, A_long time, FrameBuffers& buffers,
+                 FrameTimes& times, const std::function<bool()>& go_on)
+{
+    using Clock = std::chrono::steady_clock;
+    auto since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    auto lend = [](std::optional<host::World>& spare) { return spare ? &*spare : nullptr; };
+    auto started = Clock::now();
+    FileInfo info;
+    host::World layer = read_image(in_path, options.depth, &info, lend(buffers.input));
+    buffers.input.reset();
     if (options.path == RenderPath::classic && layer.depth() == Depth::f32)
         throw usage_error("'" + in_path +
                           "' is a float picture and the classic render only carries 8 and 16 bits: "
@@ -223,15 +303,32 @@ void render_file(FrameRenderer& renderer, const RenderOptions& options, const st
     } else if (reduced) {
         layer = downsample_area(layer, options.downsample_x, options.downsample_y);
     }
+    times.read += since(started);
+    if (go_on && !go_on())
+        return false;
 
     const FrameParams params = frame_params(options, full_width, full_height, time);
     std::optional<host::World> output;
+    started = Clock::now();
     try {
-        output.emplace(renderer.render(std::move(layer), params));
+        output.emplace(context.render(std::move(layer), params, lend(buffers.output)));
     } catch (const ToolError& error) {
         throw ToolError("rendering '" + in_path + "' failed: " + error.what(), error.status());
     }
-    write_image(out_path, *output);
+    times.render += since(started);
+    buffers.output.reset();
+    buffers.input = context.take_input();
+    if (go_on && !go_on()) {
+        buffers.output = std::move(output);
+        return false;
+    }
+    WriteSettings frame_settings = settings;
+    frame_settings.date_time = info.date_time;
+    started = Clock::now();
+    write_image(out_path, *output, frame_settings);
+    times.write += since(started);
+    buffers.output = std::move(output);
+    return true;
 }
 
 } // namespace ruvivedu::tool

@@ -2,12 +2,16 @@
 // exactly as the compositing host drives it.
 #pragma once
 
+#include "image_file.h"
 #include "pixel_world.h"
 #include "plugin_module.h"
 #include "render_options.h"
 #include "substitute_host.h"
 
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,8 +58,47 @@ struct FrameParams {
 /// defaulting to the layer centre and scaled into downsampled pixels.
 FrameParams frame_params(const RenderOptions& options, double full_width, double full_height, A_long time);
 
-/// A plug-in module loaded behind one substitute host, set up once
-/// (GLOBAL_SETUP, PARAMS_SETUP) and then asked for any number of frames.
+/// One render thread of the effect: its own substitute host, with its own
+/// in_data, parameter array and worlds, over the module and the parameter
+/// definitions of the FrameRenderer that made it. Contexts of one renderer
+/// may render on different threads at once, as a host renders frames under
+/// multi-frame rendering; each context one frame at a time.
+class RenderContext {
+public:
+    /// `serial`, when given, is held around every render command: the
+    /// effect did not declare threaded rendering, so a host would send it one
+    /// frame at a time (the files of other frames are still read and written
+    /// meanwhile).
+    RenderContext(const host::PluginModule& module, const host::SubstituteHost& setup, std::mutex* serial = nullptr);
+    ~RenderContext();
+    RenderContext(const RenderContext&) = delete;
+    RenderContext& operator=(const RenderContext&) = delete;
+
+    /// Renders `layer` (already at the plug-in's resolution) into an output
+    /// world of the same size and depth (`recycle`'s buffer when it fits, as
+    /// world_for() says): SMART_PRE_RENDER and SMART_RENDER, or the classic
+    /// RENDER. Throws ToolError with the plug-in's error and message when a
+    /// command fails.
+    host::World render(host::World layer, const FrameParams& params, host::World* recycle = nullptr);
+
+    /// The input world of the last render, handed back for a later frame's
+    /// pixels (empty before the first render and after this was taken).
+    std::optional<host::World> take_input();
+
+    /// What is worth telling the user from the renders since the last call,
+    /// though it did not stop them: messages the plug-in wrote while
+    /// returning success, and misuse the host noticed. Each distinct text once.
+    std::vector<std::string> take_warnings();
+
+private:
+    std::unique_ptr<host::SubstituteHost> host_;
+    std::mutex* serial_;
+    std::vector<std::string> warnings_;
+};
+
+/// A plug-in module loaded and the effect set up once (GLOBAL_SETUP,
+/// PARAMS_SETUP), as a host sets up an effect; its contexts then render any
+/// number of frames.
 class FrameRenderer {
 public:
     /// Loads the module and sets the effect up; throws ToolError when the
@@ -65,13 +108,15 @@ public:
     FrameRenderer(const FrameRenderer&) = delete;
     FrameRenderer& operator=(const FrameRenderer&) = delete;
 
-    /// Renders `layer` (already at the plug-in's resolution) into a new
-    /// output world of the same size and depth: SMART_PRE_RENDER and
-    /// SMART_RENDER, or the classic RENDER. Throws ToolError with the
-    /// plug-in's error and message when a command fails.
-    host::World render(host::World layer, const FrameParams& params);
+    /// Another render thread of this effect. The renderer must outlive it.
+    /// Unless the effect declared PF_OutFlag2_SUPPORTS_THREADED_RENDERING at
+    /// GLOBAL_SETUP, the contexts take turns at the render commands.
+    std::unique_ptr<RenderContext> new_context() const;
 
-    /// Things worth telling the user that did not stop the render: messages
+    /// Whether the effect said it renders on several threads at once.
+    bool threaded() const { return threaded_; }
+
+    /// Things worth telling the user that did not stop the setup: messages
     /// the plug-in wrote while returning success, and misuse the host
     /// noticed. Each distinct text once.
     const std::vector<std::string>& warnings() const { return warnings_; }
@@ -79,17 +124,37 @@ public:
     const std::string& module_path() const { return module_.path(); }
 
 private:
-    void check(PF_Err result, const char* command);
-    void collect_warnings();
-
     host::PluginModule module_;
-    std::unique_ptr<host::SubstituteHost> host_;
+    std::unique_ptr<host::SubstituteHost> setup_;
+    bool threaded_ = false;
+    mutable std::mutex serial_; // the render commands' turns, for an effect that is not threaded
     std::vector<std::string> warnings_;
 };
 
+/// The worlds a frame leaves to the next one rendered on the same context,
+/// so that a sequence reuses its buffers instead of clearing fresh memory.
+struct FrameBuffers {
+    std::optional<host::World> input;  ///< a spent input world, for the next frame's pixels
+    std::optional<host::World> output; ///< a written output world, for the next frame's render
+};
+
+/// Seconds spent on the three steps of frames, summed over them.
+struct FrameTimes {
+    double read = 0.0;   ///< decoding, mapping into the world and any downsampling
+    double render = 0.0; ///< the plug-in's render commands
+    double write = 0.0;  ///< mapping out of the world, encoding, and the rename
+    FrameTimes& operator+=(const FrameTimes& other);
+};
+
 /// Reads `in_path`, reduces it as options.downsample says (unless
-/// prescaled), renders it and writes `out_path`. `time` is the frame number.
-void render_file(FrameRenderer& renderer, const RenderOptions& options, const std::string& in_path,
-                 const std::string& out_path, A_long time);
+/// prescaled), renders it on `context` and writes `out_path` with
+/// `settings`. `time` is the frame number. `buffers` lends and takes back
+/// the worlds of earlier frames; the steps' times are added to `times`.
+/// `go_on`, asked before the render and before the write, may call the
+/// frame off (it is then neither rendered further nor written); returns
+/// false when it did.
+bool render_file(RenderContext& context, const RenderOptions& options, const WriteSettings& settings,
+                 const std::string& in_path, const std::string& out_path, A_long time, FrameBuffers& buffers,
+                 FrameTimes& times, const std::function<bool()>& go_on = {});
 
 } // namespace ruvivedu::tool

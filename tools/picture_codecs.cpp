@@ -21,7 +21,20 @@ std::vector<std::uint8_t> read_file(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw ToolError("cannot read '" + path + "': cannot open the file");
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // In one read of the size the file has now, then byte by byte whatever
+    // it grew by meanwhile (or all of it, where the size cannot be told).
+    std::vector<std::uint8_t> bytes;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size > 0 && in) {
+        bytes.resize(std::size_t(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), size);
+        bytes.resize(std::size_t(in.gcount()));
+    }
+    in.clear(in.rdstate() & ~std::ios::failbit & ~std::ios::eofbit);
+    if (!in.bad())
+        bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad())
         throw ToolError("cannot read '" + path + "': read error");
     return bytes;

@@ -2,12 +2,14 @@
 #include "render_job.h"
 
 #include "frame_renderer.h"
+#include "image_file.h"
 #include "tool_error.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 
 #if defined(__unix__) || defined(__APPLE__)
@@ -91,44 +93,94 @@ int terminal_columns()
 
 } // namespace
 
+std::string format_times(const FrameTimes& times, int frames)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "time spent: reading %.1f ms, rendering %.1f ms, writing %.1f ms", times.read * 1e3,
+                  times.render * 1e3, times.write * 1e3);
+    return text + (frames > 1 ? " (sums over " + std::to_string(frames) + " frames)" : std::string());
+}
+
+std::string format_stop(const SequenceResult& result, int total)
+{
+    std::vector<int> failed;
+    for (const auto& failure : result.failures)
+        failed.push_back(failure.first.frame);
+    std::string text = "stopped after frame" + std::string(failed.size() == 1 ? " " : "s ") +
+                       format_frame_list(failed) + " failed: ";
+    if (result.written.empty())
+        return text + "no frame of " + std::to_string(total) + " written";
+    return text + std::to_string(result.written.size()) + " of " + std::to_string(total) + " frames written (" +
+           format_frame_list(result.written) + ")";
+}
+
 void run_render(const RenderOptions& options, std::ostream& err, bool interactive)
 {
     validate(options);
+    WriteSettings settings;
+    if (!options.compression.empty())
+        settings.compression = check_compression(options.output, options.compression);
     const std::vector<FrameJob> jobs = plan_frames(options);
+    // A format no writer knows is refused before any frame is read.
+    output_layout(jobs.front().output, Depth::u8);
     FrameRenderer renderer(find_plugin_module(options.plugin_path, executable_dir()));
 
     const bool sequence = jobs.size() > 1 || parse_frame_pattern(options.input).has_value();
-    const auto start = std::chrono::steady_clock::now();
-    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
-    std::size_t warned = 0;
-    auto flush_warnings = [&] {
-        for (; warned < renderer.warnings().size(); ++warned)
-            err << (interactive && sequence ? "\n" : "") << "ruvivedu: warning: " << renderer.warnings()[warned]
-                << "\n";
+    const bool bar = interactive && sequence;
+    bool bar_shown = false; // a progress bar is on the current line
+    auto warn = [&](const std::string& text) {
+        err << (bar_shown ? "\n" : "") << "ruvivedu: warning: " << text << "\n";
+        bar_shown = false;
     };
+    for (const std::string& text : renderer.warnings())
+        warn(text);
 
-    int done = 0;
-    for (const FrameJob& job : jobs) {
+    if (!sequence) {
+        const FrameJob& job = jobs.front();
+        std::unique_ptr<RenderContext> context = renderer.new_context();
+        FrameBuffers buffers;
+        FrameTimes times;
+        auto report = [&] {
+            for (const std::string& text : context->take_warnings())
+                warn(text);
+        };
         try {
-            render_file(renderer, options, job.input, job.output, job.frame);
+            render_file(*context, options, settings, job.input, job.output, job.frame, buffers, times);
         } catch (...) {
-            if (interactive && sequence && done > 0)
-                err << "\n"; // leave the progress bar's line
-            flush_warnings();
+            report();
             throw;
         }
-        ++done;
-        flush_warnings();
-        if (interactive && sequence)
-            // Carriage return, the bar, then clear what a longer earlier bar left.
-            err << "\r" << format_progress(done, int(jobs.size()), elapsed(), terminal_columns()) << "\x1b[K"
-                << std::flush;
+        report();
+        if (options.timings)
+            err << "ruvivedu: " << format_times(times, 1) << "\n";
+        return;
     }
-    if (sequence) {
-        if (interactive)
-            err << "\n";
-        err << "ruvivedu: " << format_summary(done, elapsed()) << "\n";
+
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    SequenceWatcher watcher;
+    watcher.warning = warn;
+    watcher.frame_written = [&](int written) {
+        if (!bar)
+            return;
+        // Carriage return, the bar, then clear what a longer earlier bar left.
+        err << "\r" << format_progress(written, int(jobs.size()), elapsed(), terminal_columns()) << "\x1b[K"
+            << std::flush;
+        bar_shown = true;
+    };
+    const int in_flight = options.jobs.value_or(std::min(processor_count(), kMaxJobs));
+    const SequenceResult result = render_sequence(renderer, options, settings, jobs, in_flight, watcher);
+    if (bar_shown)
+        err << "\n"; // leave the progress bar's line
+    if (result.failures.empty()) {
+        err << "ruvivedu: " << format_summary(int(result.written.size()), elapsed()) << "\n";
+        if (options.timings)
+            err << "ruvivedu: " << format_times(result.times, int(result.written.size())) << "\n";
+        return;
     }
+    for (const auto& failure : result.failures)
+        err << "ruvivedu: " << failure.second.what() << "\n";
+    throw ToolError(format_stop(result, int(jobs.size())), result.failures.front().second.status());
 }
 
 } // namespace ruvivedu::tool

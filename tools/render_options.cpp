@@ -124,6 +124,16 @@ std::pair<Ratio, Ratio> parse_downsample(const std::string& text)
     return {parse_ratio(text.substr(0, comma)), parse_ratio(text.substr(comma + 1))};
 }
 
+int parse_jobs(const std::string& text, int most)
+{
+    const bool digits = !text.empty() && text.size() <= 6 && std::all_of(text.begin(), text.end(), ::isdigit);
+    const int jobs = digits ? std::stoi(text) : 0;
+    if (jobs < 1 || jobs > most)
+        throw usage_error("--jobs '" + text + "' is not a number of frames in flight: give a whole number 1 to " +
+                          std::to_string(most));
+    return jobs;
+}
+
 std::int32_t to_fixed(const std::string& what, double value)
 {
     if (!std::isfinite(value) || value >= kFixedMax || value <= kFixedMin) {

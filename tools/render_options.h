@@ -54,6 +54,12 @@ struct RenderOptions {
     std::optional<FrameRange> frames;
     /// Empty means: search beside the executable.
     std::string plugin_path;
+    /// --compression as typed; empty means the output format's default.
+    std::string compression;
+    /// Frames in flight for a sequence; empty means one per processor.
+    std::optional<int> jobs;
+    /// Report how long reading, rendering and writing took.
+    bool timings = false;
 };
 
 /// "circle", "square", "line" (any case) to the Shape popup value.
@@ -68,6 +74,8 @@ double parse_number(const std::string& what, const std::string& text);
 std::pair<double, double> parse_offset(const std::string& text);
 /// "N/D", or "N/D,N/D" for x and y apart; 0 < N <= D.
 std::pair<Ratio, Ratio> parse_downsample(const std::string& text);
+/// A whole number of frames in flight, 1 to `most`.
+int parse_jobs(const std::string& text, int most);
 
 /// A value in the host's 16.16 fixed point: round(value x 65536). Throws a
 /// usage error naming `what` when the value cannot be stored that way.
