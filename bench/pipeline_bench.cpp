@@ -27,11 +27,12 @@
 #endif
 
 #include "halftone/dots.h"
+#include "base/processor_count.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "pipeline/image.h"
+#include "base/image.h"
 #include "pipeline/parallel.h"
-#include "pipeline/render_context.h"
+#include "base/render_context.h"
 #include "substitute_host.h"
 
 namespace {

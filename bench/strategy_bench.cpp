@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pipeline/frame_render.h"
-#include "pipeline/render_context.h"
+#include "base/render_context.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "fuzz_check.h"
 #include "render_fuzz_util.h"
 
-#include "halftone/pixel_path.h"
+#include "base/pixel_path.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,8 +14,8 @@
 #include <limits>
 #include <type_traits>
 
-#include "halftone/pixel_path.h"
-#include "pipeline/render_context.h"
+#include "base/pixel_path.h"
+#include "base/render_context.h"
 
 #if RUVIVEDU_X86_64
 #include <immintrin.h>

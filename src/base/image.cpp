@@ -1,5 +1,5 @@
 // Image<float>: allocation, release and the alpha-weighted bilinear lookup.
-#include "pipeline/image.h"
+#include "base/image.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Processor detection and the forced path for the pixel stages.
-#include "halftone/pixel_path.h"
+#include "base/pixel_path.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // processor_count: how many threads the thread-block strategy starts per stage.
 #include <cstdint>
 
-#include "halftone/halftone_params.h"
+#include "base/processor_count.h"
 
 #if defined(_WIN32)
 #include <windows.h>

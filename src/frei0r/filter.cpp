@@ -5,8 +5,8 @@
 #include "frei0r_params.h"
 
 #include "pipeline/frame_render.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 #include "shell/effect_identity.h"
 
 // frei0r.h declares the functions without C linkage of its own.

@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "halftone/paper_sink.h"
-#include "halftone/pixel_path.h"
-#include "pipeline/parallel.h"
+#include "base/pixel_path.h"
+#include "base/rows.h"
 
 #if RUVIVEDU_X86_64
 #include <immintrin.h>

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "halftone/halftone_params.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 // All three are image-to-image row jobs over rows [begin, end) of `dst`, the
 // one-channel output image (output-world size, addressed in the source frame).

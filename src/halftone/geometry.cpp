@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "base/processor_count.h"
 #include "halftone/halftone_params.h"
 
 void Mat3::set_identity()

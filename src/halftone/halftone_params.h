@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 /// A 3x3 single-precision matrix, row-major.
 ///
@@ -81,7 +81,3 @@ struct HalfTone_Inner_Params {
 /// Shape outside 1-3 -> Circle), so the matrices stay invertible and finite.
 template <typename T>
 void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& params);
-
-/// Processors this process may run on (at least 1): the CPU affinity on Linux,
-/// the configured processors on macOS, the system information on Windows.
-int32_t processor_count();

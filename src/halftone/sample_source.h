@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "halftone/pixel_path.h"
-#include "pipeline/host_pixels.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/pixel_path.h"
+#include "base/host_pixels.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 #if RUVIVEDU_X86_64
 #include <immintrin.h>

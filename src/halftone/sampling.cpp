@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "halftone/pixel_path.h"
+#include "base/pixel_path.h"
 #include "halftone/sample_source.h"
-#include "pipeline/parallel.h"
+#include "base/rows.h"
 
 #if RUVIVEDU_X86_64
 #include <immintrin.h>

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "halftone/halftone_params.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 // Every method ends in the same ink rule, ink = ceil(alpha) * (1 - luminance):
 // any coverage at all counts fully, so partial alpha does not thin a dot, and a

@@ -1,7 +1,7 @@
 // Conversions of stored parameter values into the render context's numbers.
 #include "params/effect_values.h"
 
-#include "pipeline/render_context.h"
+#include "base/render_context.h"
 
 #include <cmath>
 

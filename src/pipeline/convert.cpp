@@ -3,7 +3,7 @@
 // run it over whole rows.
 #include "pipeline/convert.h"
 
-#include "pipeline/host_pixels.h"
+#include "base/host_pixels.h"
 #include "pipeline/parallel.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "halftone/halftone_params.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 /// Input conversion (a layer-to-image row job). For every pixel of rows
 /// [begin, end) of `src` (two channels, the size of `in`) stores the luminance

@@ -10,7 +10,7 @@
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "pipeline/image.h"
+#include "base/image.h"
 #include "pipeline/parallel.h"
 
 namespace {

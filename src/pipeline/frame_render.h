@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "pipeline/render_context.h"
+#include "base/render_context.h"
 
 /// Renders one frame for host component type T (unsigned char, unsigned short,
 /// float): derives the geometry, allocates the box image and the cell grid,

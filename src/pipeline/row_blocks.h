@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/image.h"
+#include "base/image.h"
 #include "pipeline/parallel.h"
 
 /// Starts one thread per row block through launch(begin, end), which returns

@@ -3,7 +3,7 @@
 
 #include "effect_identity.h"
 #include "params.h"
-#include "pipeline/image.h"
+#include "base/image.h"
 
 #include <cstdint>
 

@@ -6,8 +6,8 @@
 #include "params.h"
 
 #include "pipeline/frame_render.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,7 +16,7 @@
 
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
-#include "halftone/pixel_path.h"
+#include "base/pixel_path.h"
 #include "host_world.h"
 #include "pipeline/frame_render.h"
 

@@ -12,7 +12,7 @@
 
 #include "host_world.h"
 #include "pipeline/frame_render.h"
-#include "pipeline/image.h"
+#include "base/image.h"
 
 #if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
 #include <omp.h>

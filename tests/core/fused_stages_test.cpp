@@ -18,7 +18,7 @@
 
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
-#include "halftone/pixel_path.h"
+#include "base/pixel_path.h"
 #include "halftone/sampling.h"
 #include "pipeline/convert.h"
 #include "pipeline/frame_render.h"

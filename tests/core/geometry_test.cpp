@@ -9,6 +9,7 @@
 #include <sched.h>
 #endif
 
+#include "base/processor_count.h"
 #include "halftone/halftone_params.h"
 
 namespace {

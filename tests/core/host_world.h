@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pipeline/render_context.h"
+#include "base/render_context.h"
 
 namespace test_world {
 

@@ -10,8 +10,8 @@
 #include <sys/mman.h>
 #endif
 
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 // The allocation tests ask for buffers no heap supplies and expect
 // memory_exception; a sanitizer's allocator must then return null like the

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "halftone/halftone_params.h"
-#include "pipeline/image.h"
-#include "pipeline/render_context.h"
+#include "base/image.h"
+#include "base/render_context.h"
 
 namespace pixel_test {
 

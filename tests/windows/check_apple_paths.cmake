@@ -17,7 +17,7 @@ set(flags -std=c++17 -D__APPLE__=1 -D__MACH__=1
 
 # file | a pattern the Apple branch produces | a pattern it must not (empty: none)
 set(cases
-  "src/halftone/processor_count.cpp|sysconf *\\( *_SC_NPROCESSORS_CONF *\\)|sched_getaffinity *\\( *0"
+  "src/base/processor_count.cpp|sysconf *\\( *_SC_NPROCESSORS_CONF *\\)|sched_getaffinity *\\( *0"
   "host/plugin_module.cpp|dlopen *\\(|LoadLibrary"
   "src/shell/entry.cpp|__attribute__ *\\(\\(visibility *\\(\"default\"\\)\\)\\) *PF_Err *EntryPointFunc|dllexport"
   "src/shell/entry.cpp|typedef char *\\*\\* *PF_Handle|"
@@ -48,7 +48,7 @@ foreach(case IN LISTS cases)
 endforeach()
 
 # Beyond preprocessing: the Apple branches must compile where the calls exist.
-foreach(file src/halftone/processor_count.cpp host/plugin_module.cpp src/shell/entry.cpp)
+foreach(file src/base/processor_count.cpp host/plugin_module.cpp src/shell/entry.cpp)
   execute_process(COMMAND ${CXX} ${flags} -fsyntax-only ${SOURCE_DIR}/${file}
                   ERROR_VARIABLE errors RESULT_VARIABLE status)
   if(status EQUAL 0)
