@@ -164,9 +164,9 @@ struct Pipeline {
         context.rotation = 45.0f;
         context.offset_x = static_cast<float>(width) * 0.5f;
         context.offset_y = static_cast<float>(height) * 0.5f;
-        context.sampling = sampling;
-        context.shape = shape;
-        context.depth = sizeof(T) == 1 ? 0 : (sizeof(T) == 2 ? 1 : 2);
+        context.sampling = sampling_from_popup(sampling);
+        context.shape = shape_from_popup(shape);
+        context.depth = sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
 
         params.src_to_box.set_identity();
         params.box_to_grid.set_identity();
@@ -321,7 +321,7 @@ struct FrameCase {
 
 std::string case_name(const FrameCase& c)
 {
-    return std::string(c.shape_name) + "-" + (c.sampling == 1 ? "bilinear" : "nearest") + "-" +
+    return std::string(c.shape_name) + "-" + (c.sampling == Sampling::bilinear ? "bilinear" : "nearest") + "-" +
            std::to_string(static_cast<int>(c.dot_size));
 }
 

@@ -43,8 +43,8 @@ struct Frame {
         context.rotation = 45.0f;
         context.offset_x = static_cast<float>(width) * 0.5f;
         context.offset_y = static_cast<float>(height) * 0.5f;
-        context.sampling = sampling;
-        context.shape = 1;
+        context.sampling = sampling_from_popup(sampling);
+        context.shape = Shape::circle;
     }
 };
 

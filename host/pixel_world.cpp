@@ -60,8 +60,8 @@ World::World(Depth depth, A_long width, A_long height, A_long rowbytes)
     }
 
     const std::size_t rows_bytes = stride * static_cast<std::size_t>(height);
-    buffer_.assign(guard_size + rows_bytes + guard_size, guard_byte);
-    unsigned char* first = buffer_.data() + guard_size;
+    buffer_.assign(kGuardSize + rows_bytes + kGuardSize, guard_byte);
+    unsigned char* first = buffer_.data() + kGuardSize;
     for (A_long y = 0; y < height; ++y) {
         std::memset(first + static_cast<std::size_t>(y) * stride, 0, packed);
     }
@@ -212,7 +212,7 @@ std::string World::guard_damage() const
     if (buffer_.empty()) {
         return std::string();
     }
-    for (std::size_t i = 0; i < guard_size; ++i) {
+    for (std::size_t i = 0; i < kGuardSize; ++i) {
         if (buffer_[i] != guard_byte) {
             return "leading guard byte " + std::to_string(i);
         }
@@ -221,7 +221,7 @@ std::string World::guard_damage() const
     const std::size_t stride = static_cast<std::size_t>(std::llabs(def_.rowbytes));
     // Rows in memory order; a bottom-up world names them from its last row up.
     for (A_long m = 0; m < def_.height; ++m) {
-        const unsigned char* r = buffer_.data() + guard_size + static_cast<std::size_t>(m) * stride;
+        const unsigned char* r = buffer_.data() + kGuardSize + static_cast<std::size_t>(m) * stride;
         const A_long y = is_bottom_up() ? def_.height - 1 - m : m;
         for (std::size_t i = packed; i < stride; ++i) {
             if (r[i] != guard_byte) {
@@ -229,8 +229,8 @@ std::string World::guard_damage() const
             }
         }
     }
-    const std::size_t tail = buffer_.size() - guard_size;
-    for (std::size_t i = 0; i < guard_size; ++i) {
+    const std::size_t tail = buffer_.size() - kGuardSize;
+    for (std::size_t i = 0; i < kGuardSize; ++i) {
         if (buffer_[tail + i] != guard_byte) {
             return "trailing guard byte " + std::to_string(i);
         }
@@ -244,8 +244,8 @@ bool World::contains(const unsigned char* data, std::ptrdiff_t rowbytes, A_long 
     if (width <= 0 || height <= 0) {
         return true;  // addresses nothing
     }
-    const unsigned char* begin = buffer_.data() + guard_size;
-    const unsigned char* end = buffer_.data() + buffer_.size() - guard_size;
+    const unsigned char* begin = buffer_.data() + kGuardSize;
+    const unsigned char* end = buffer_.data() + buffer_.size() - kGuardSize;
     // Compared as integers: pointer arithmetic past the buffer is itself undefined.
     const auto first = reinterpret_cast<std::uintptr_t>(data);
     const auto lo_bound = reinterpret_cast<std::uintptr_t>(begin);

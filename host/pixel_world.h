@@ -21,8 +21,8 @@ PF_PixelFormat natural_pixel_format(Depth depth);
 
 /// One host pixel world: a PF_LayerDef (alias PF_EffectWorld) over a buffer the World owns.
 ///
-/// Layout of the buffer: `guard_size` guard bytes, then `height` rows of |rowbytes| bytes, then
-/// `guard_size` guard bytes. Each row holds `width` packed pixels followed by its padding
+/// Layout of the buffer: `kGuardSize` guard bytes, then `height` rows of |rowbytes| bytes, then
+/// `kGuardSize` guard bytes. Each row holds `width` packed pixels followed by its padding
 /// (|rowbytes| - width * bytes_per_pixel). Guards and padding are filled with `guard_byte`; pixels start
 /// at zero. A world with negative rowbytes is stored bottom-up, as some hosts hand out frames: the top
 /// row (y = 0) is the last row in memory, `data` points at its first pixel and each following row lies
@@ -34,7 +34,7 @@ PF_PixelFormat natural_pixel_format(Depth depth);
 /// PF_LayerDef changes. SubstituteHost keeps its worlds on the heap, so the pointers it hands out stay put.
 class World {
 public:
-    static constexpr std::size_t guard_size = 64;
+    static constexpr std::size_t kGuardSize = 64;
     static constexpr unsigned char guard_byte = 0xCD;
 
     /// A world of `width` x `height` pixels. `rowbytes` 0 means packed rows; any other value must be at

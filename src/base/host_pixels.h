@@ -25,9 +25,9 @@ namespace host_pixels {
 
 // Luminance weights in single precision; they sum to 1.000001, which is why the
 // 8- and 16-bit luminance is truncated before scaling.
-constexpr float weight_red = 0.298912f;
-constexpr float weight_green = 0.586611f;
-constexpr float weight_blue = 0.114478f;
+constexpr float kWeightRed = 0.298912f;
+constexpr float kWeightGreen = 0.586611f;
+constexpr float kWeightBlue = 0.114478f;
 
 // Host components are copied in and out rather than read through a cast
 // pointer: the host allocates its worlds as bytes and a padded row need not
@@ -74,12 +74,12 @@ inline T to_component(float value)
     if constexpr (std::is_floating_point_v<T>) {
         return value;
     } else {
-        constexpr T limit = std::numeric_limits<T>::max();
+        constexpr T kLimit = std::numeric_limits<T>::max();
         if (!(value > 0.0f)) {
             return T(0);
         }
-        if (value >= static_cast<float>(limit)) {
-            return limit;
+        if (value >= static_cast<float>(kLimit)) {
+            return kLimit;
         }
         return static_cast<T>(value);
     }
@@ -88,7 +88,7 @@ inline T to_component(float value)
 template <typename T>
 inline float luminance(const Argb<T>& p)
 {
-    const float sum = (p.g * weight_green + p.r * weight_red) + p.b * weight_blue;
+    const float sum = (p.g * kWeightGreen + p.r * kWeightRed) + p.b * kWeightBlue;
     // Integer sums are finite and below the type's limit (65535 * 1.000001
     // truncates to 65535), so this is the plain truncation toward zero.
     return static_cast<float>(to_component<T>(sum));
@@ -236,9 +236,9 @@ inline void store4<float>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool 
 template <typename T>
 inline void source_values4(const Argb4& p, __m128 inv_white, __m128& lum, __m128& alpha)
 {
-    const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.g, _mm_set1_ps(weight_green)),
-                                             _mm_mul_ps(p.r, _mm_set1_ps(weight_red))),
-                                  _mm_mul_ps(p.b, _mm_set1_ps(weight_blue)));
+    const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.g, _mm_set1_ps(kWeightGreen)),
+                                             _mm_mul_ps(p.r, _mm_set1_ps(kWeightRed))),
+                                  _mm_mul_ps(p.b, _mm_set1_ps(kWeightBlue)));
     __m128 l = to_component4<T>(sum);
     if constexpr (!std::is_floating_point_v<T>)
         l = _mm_cvtepi32_ps(_mm_castps_si128(l));
@@ -386,9 +386,9 @@ RUVIVEDU_TARGET_AVX2 inline Argb8 load8(const char* p)
 template <typename T>
 RUVIVEDU_TARGET_AVX2 inline void source_values8(const Argb8& p, __m256 inv_white, __m256& lum, __m256& alpha)
 {
-    const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(p.g, _mm256_set1_ps(weight_green)),
-                                                   _mm256_mul_ps(p.r, _mm256_set1_ps(weight_red))),
-                                     _mm256_mul_ps(p.b, _mm256_set1_ps(weight_blue)));
+    const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(p.g, _mm256_set1_ps(kWeightGreen)),
+                                                   _mm256_mul_ps(p.r, _mm256_set1_ps(kWeightRed))),
+                                     _mm256_mul_ps(p.b, _mm256_set1_ps(kWeightBlue)));
     __m256 l = to_component8<T>(sum);
     if constexpr (!std::is_floating_point_v<T>)
         l = _mm256_cvtepi32_ps(_mm256_castps_si256(l));

@@ -19,13 +19,13 @@ namespace {
 // frame, which nearly always asks for the same sizes (a timeline being
 // scrubbed or played). Every stage writes each pixel of its target before
 // anything reads it, so a reused buffer's old contents never show.
-constexpr std::size_t kept_bytes_limit = std::size_t{256} << 20;
-constexpr int kept_blocks_limit = 8;
+constexpr std::size_t kKeptBytesLimit = std::size_t{256} << 20;
+constexpr int kKeptBlocksLimit = 8;
 // Buffers below this size come from malloc as they are and are never kept.
-constexpr std::size_t large_buffer = std::size_t{8} << 20;
+constexpr std::size_t kLargeBuffer = std::size_t{8} << 20;
 // Large buffers are whole multiples of this (a huge page, where the system
 // has them), so that sizes close together share kept blocks.
-constexpr std::size_t block_unit = std::size_t{2} << 20;
+constexpr std::size_t kBlockUnit = std::size_t{2} << 20;
 
 class KeptBuffers {
 public:
@@ -49,13 +49,13 @@ public:
     // false when it is larger than everything that may be kept.
     bool keep(void* data, std::size_t bytes)
     {
-        if (bytes > kept_bytes_limit)
+        if (bytes > kKeptBytesLimit)
             return false;
-        void* evicted[kept_blocks_limit];
+        void* evicted[kKeptBlocksLimit];
         int evicted_count = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            while (count_ > 0 && (count_ == kept_blocks_limit || total_ + bytes > kept_bytes_limit)) {
+            while (count_ > 0 && (count_ == kKeptBlocksLimit || total_ + bytes > kKeptBytesLimit)) {
                 evicted[evicted_count++] = blocks_[0].data;
                 remove(0);
             }
@@ -70,7 +70,7 @@ public:
     // Frees the oldest blocks until at most `bytes` are kept.
     void trim(std::size_t bytes)
     {
-        void* released[kept_blocks_limit];
+        void* released[kKeptBlocksLimit];
         int released_count = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -106,7 +106,7 @@ private:
     }
 
     std::mutex mutex_;
-    Block blocks_[kept_blocks_limit] = {};
+    Block blocks_[kKeptBlocksLimit] = {};
     int count_ = 0;
     std::size_t total_ = 0;
 };
@@ -122,9 +122,9 @@ KeptBuffers& kept_buffers()
 // be represented.
 std::size_t allocated_size(std::size_t bytes)
 {
-    if (bytes < large_buffer)
+    if (bytes < kLargeBuffer)
         return bytes;
-    const std::size_t rounded = (bytes + block_unit - 1) / block_unit * block_unit;
+    const std::size_t rounded = (bytes + kBlockUnit - 1) / kBlockUnit * kBlockUnit;
     return rounded < bytes ? 0 : rounded;
 }
 
@@ -133,7 +133,7 @@ void* fresh_block(std::size_t bytes)
 #if defined(_WIN32)
     return std::malloc(bytes);
 #else
-    void* block = std::aligned_alloc(block_unit, bytes);
+    void* block = std::aligned_alloc(kBlockUnit, bytes);
 #if defined(__linux__)
     // Huge pages (where the system grants them on request) turn some 25000
     // first-write faults of a UHD frame into a few dozen. Advice only: a
@@ -147,7 +147,7 @@ void* fresh_block(std::size_t bytes)
 
 void* allocate_pixels(std::size_t bytes)
 {
-    if (bytes < large_buffer)
+    if (bytes < kLargeBuffer)
         return std::malloc(bytes);
     const std::size_t size = allocated_size(bytes);
     if (size == 0)
@@ -168,7 +168,7 @@ void free_pixels(void* data, std::size_t bytes)
     if (data == nullptr)
         return;
     const std::size_t size = allocated_size(bytes);
-    if (bytes >= large_buffer && size != 0 && kept_buffers().keep(data, size))
+    if (bytes >= kLargeBuffer && size != 0 && kept_buffers().keep(data, size))
         return;
     std::free(data);
 }

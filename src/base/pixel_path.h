@@ -51,10 +51,10 @@ PixelPath set_pixel_path(PixelPath path);
 /// depend on it.
 inline void prefetch_bytes(const char* p, std::size_t bytes)
 {
-    constexpr std::uintptr_t line = 64;
-    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(p) / line * line;
+    constexpr std::uintptr_t kCacheLine = 64;
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(p) / kCacheLine * kCacheLine;
     const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(p) + bytes;
-    for (std::uintptr_t at = first; at < end; at += line) {
+    for (std::uintptr_t at = first; at < end; at += kCacheLine) {
 #if RUVIVEDU_X86_64
         _mm_prefetch(reinterpret_cast<const char*>(at), _MM_HINT_T0);
 #elif defined(__GNUC__) || defined(__clang__)

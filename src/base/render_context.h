@@ -6,6 +6,27 @@
 
 struct SPBasicSuite;
 
+/// The Shape popup's choices, as the host numbers them (1-based).
+enum class Shape : int32_t { circle = 1, square = 2, line = 3 };
+/// The Sampling popup's choices, as the host numbers them (1-based).
+enum class Sampling : int32_t { bilinear = 1, nearest = 2 };
+/// The component type of the host's worlds.
+enum class Depth : int32_t { u8 = 0, u16 = 1, f32 = 2 };
+
+/// The host's popup value as the render sees it: a value no host sends (outside
+/// 1-3) draws circles.
+inline Shape shape_from_popup(int32_t value)
+{
+    return value == 2 ? Shape::square : value == 3 ? Shape::line : Shape::circle;
+}
+
+/// The host's popup value as the render sees it: anything but BiLinear (1)
+/// samples the nearest pixel.
+inline Sampling sampling_from_popup(int32_t value)
+{
+    return value == 1 ? Sampling::bilinear : Sampling::nearest;
+}
+
 /// A non-owning view of one host pixel world (ARGB, each component T).
 /// data points at the top-left pixel; rowbytes may be padded beyond
 /// width * bytes_per_pixel and may be negative for bottom-up worlds.
@@ -66,8 +87,8 @@ struct HalfTone_Params {
     float offset_x;      ///< Offset point, layer pixels
     float offset_y;
     bool alpha;          ///< Alpha checkbox: black ink on transparent paper
-    int32_t sampling;    ///< 1 BiLinear, 2 Nearest
-    int32_t shape;       ///< 1 Circle, 2 Square, 3 Line
-    int32_t depth;       ///< 0 8-bit, 1 16-bit, 2 32-bit float
+    Sampling sampling;
+    Shape shape;
+    Depth depth;
     SPBasicSuite* pica;
 };

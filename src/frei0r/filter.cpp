@@ -92,7 +92,7 @@ HalfTone_Params frame_context(const Instance& instance, uint32_t* in, uint32_t* 
     context.pixel_aspect_ratio = {1, 1};
     context.out_layer = frame_view(out, instance.width, instance.height);
     read_effect_values(effect_values(instance.values, instance.width, instance.height), context);
-    context.depth = 0;
+    context.depth = Depth::u8;
     context.pica = nullptr;
     return context;
 }

@@ -26,9 +26,9 @@
 namespace {
 
 // Width of the circle's soft edge (sqrt 2 in single precision).
-constexpr float soft_edge = 1.4142135f;
+constexpr float kSoftEdge = 1.4142135f;
 // Ink at or below which a circle or square is not drawn (a bar: below which).
-constexpr float ink_epsilon = 1e-7f;
+constexpr float kInkEpsilon = 1e-7f;
 
 using dot_paper::clamp_unit;
 
@@ -74,12 +74,12 @@ struct Circle {
             return 0.0f;
         }
         const float v = ink();
-        if (v <= ink_epsilon) {
+        if (v <= kInkEpsilon) {
             return 0.0f;
         }
-        // Full coverage inside r, falling linearly to none at r + soft_edge.
-        const float r = dot_radius * v + 0.5f - soft_edge;
-        return clamp_unit(1.0f - (d - r) / soft_edge);
+        // Full coverage inside r, falling linearly to none at r + kSoftEdge.
+        const float r = dot_radius * v + 0.5f - kSoftEdge;
+        return clamp_unit(1.0f - (d - r) / kSoftEdge);
     }
 };
 
@@ -95,7 +95,7 @@ struct Square {
             return 0.0f;
         }
         const float v = ink();
-        if (v <= ink_epsilon) {
+        if (v <= kInkEpsilon) {
             return 0.0f;
         }
         const float h = dot_radius * v;
@@ -117,9 +117,9 @@ struct Line {
         if (!within) {
             return 0.0f;
         }
-        // Unlike circles and squares, a bar is drawn at exactly ink_epsilon.
+        // Unlike circles and squares, a bar is drawn at exactly kInkEpsilon.
         const float v = ink();
-        if (v < ink_epsilon) {
+        if (v < kInkEpsilon) {
             return 0.0f;
         }
         // Within the bar's length the first factor is always 1.
@@ -190,8 +190,8 @@ struct Circle8 {
     }
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 v) const
     {
-        const __m256 edge = _mm256_set1_ps(soft_edge);
-        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(ink_epsilon), _CMP_NLE_UQ);
+        const __m256 edge = _mm256_set1_ps(kSoftEdge);
+        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(kInkEpsilon), _CMP_NLE_UQ);
         const __m256 r =
             _mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(dot_radius, v), _mm256_set1_ps(0.5f)), edge);
         const __m256 c = _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_div_ps(_mm256_sub_ps(d, r), edge));
@@ -213,7 +213,7 @@ struct Square8 {
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 v) const
     {
         const __m256 one = _mm256_set1_ps(1.0f);
-        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(ink_epsilon), _CMP_NLE_UQ);
+        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(kInkEpsilon), _CMP_NLE_UQ);
         const __m256 h = _mm256_mul_ps(dot_radius, v);
         const __m256 c = _mm256_mul_ps(clamp_unit8(_mm256_add_ps(_mm256_sub_ps(h, dy), one)),
                                        clamp_unit8(_mm256_add_ps(_mm256_sub_ps(h, dx), one)));
@@ -243,7 +243,7 @@ struct Line8 {
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 v) const
     {
         const __m256 one = _mm256_set1_ps(1.0f);
-        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(ink_epsilon), _CMP_NLT_UQ);
+        const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(kInkEpsilon), _CMP_NLT_UQ);
         const __m256 c =
             _mm256_mul_ps(clamp_unit8(_mm256_add_ps(_mm256_sub_ps(w, dx), one)),
                           clamp_unit8(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(t, v), dy), one)));
@@ -400,7 +400,7 @@ struct CircleSpan {
     double inked;  // distance from the centre within which this dot may give ink
     __m256 d_limit, r, q_full, q_empty, dy2;
 
-    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > kInkEpsilon; }
     // Rows further than this from the dot's centre miss it for certain: d is at
     // least |i - py| (and |j - px|) up to a few ulps, far less than the margin.
     double reach_margin() const { return static_cast<double>(reach) + 1.0; }
@@ -411,7 +411,7 @@ struct CircleSpan {
     double half_width() const { return reach * (1.0 + 0x1p-16) + 0x1p-16; }
     RUVIVEDU_TARGET_AVX2 void set_dot(float v)
     {
-        const float rs = dot_radius * v + 0.5f - soft_edge;
+        const float rs = dot_radius * v + 0.5f - kSoftEdge;
         d_limit = _mm256_set1_ps(reach);
         r = _mm256_set1_ps(rs);
         // Squared distances that settle a pixel without its square root: at
@@ -419,7 +419,7 @@ struct CircleSpan {
         // at or above q_empty, d > reach or d - r is past the soft edge, so it
         // is exactly 0. Both keep a margin of many ulps to the true bounds.
         const double full = std::min(static_cast<double>(rs), static_cast<double>(reach));
-        const double empty = std::min(static_cast<double>(reach), static_cast<double>(rs) + soft_edge);
+        const double empty = std::min(static_cast<double>(reach), static_cast<double>(rs) + kSoftEdge);
         q_full = _mm256_set1_ps(full > 0.0 ? static_cast<float>(full * full * (1.0 - 0x1p-16)) : -1.0f);
         q_empty = _mm256_set1_ps(empty > 0.0 ? static_cast<float>(empty * empty * (1.0 + 0x1p-16)) : 0.0f);
         // Beyond `empty` a pixel gets nothing: a faint dot is much smaller
@@ -452,7 +452,7 @@ struct CircleSpan {
         if (_mm256_movemask_ps(open) == 0)
             return _mm256_and_ps(_mm256_and_ps(full, candidate), one);
         const __m256 d = _mm256_sqrt_ps(q);
-        const __m256 edge = _mm256_set1_ps(soft_edge);
+        const __m256 edge = _mm256_set1_ps(kSoftEdge);
         const __m256 c = _mm256_sub_ps(one, _mm256_div_ps(_mm256_sub_ps(d, r), edge));
         return _mm256_and_ps(_mm256_and_ps(clamp_unit8(c), _mm256_cmp_ps(d, d_limit, _CMP_LE_OQ)), candidate);
     }
@@ -464,7 +464,7 @@ struct SquareSpan {
     double inked;  // |dx| and |dy| within which this dot may give ink
     __m256 limit, h, row_factor;
 
-    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > ink_epsilon; }
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v > kInkEpsilon; }
     double reach_margin() const { return static_cast<double>(dot_radius) + 1.0; }
     // |dx| <= dot_radius and |dy| <= dot_radius.
     double extent_along(double a, double b) const
@@ -512,7 +512,7 @@ struct LineSpan {
     double inked;  // |dy| within which this bar may give ink
     __m256 wv, row_factor;
 
-    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v >= ink_epsilon; }
+    RUVIVEDU_TARGET_AVX2 static bool draws(float v) { return v >= kInkEpsilon; }
     double reach_margin() const { return static_cast<double>(t) + 1.0; }
     // |dx| <= w and |dy| <= t.
     double extent_along(double a, double b) const
@@ -581,17 +581,17 @@ RUVIVEDU_TARGET_AVX2 inline LineSpan span_shape(const Line& s)
 // Grid positions further out than this (in grid units) leave the frame to
 // the per-pixel walk: below it floor and ceil are exact whole floats and
 // k +- 1 is exact.
-constexpr float span_coordinate_limit = 4194304.0f;  // 2^22
+constexpr float kSpanCoordinateLimit = 4194304.0f;  // 2^22
 // The span walk pays per lattice point and row, the per-pixel walk per pixel
 // and candidate; at the usual 45 degrees the span walk is the faster from
 // cells 7 pixels across (UHD: 8 px 54 -> 41 ms, 7 px about even, 6 px
 // 59 -> 71 ms per frame). The bound sits between 6 and 7 so that neither is
 // decided by rounding.
-constexpr double span_min_cell_pixels = 6.5;
+constexpr double kSpanMinCellPixels = 6.5;
 // Rows drawn together: a dot's set-up is shared by the rows of a band.
-constexpr int span_band_rows = 32;
+constexpr int kSpanBandRows = 32;
 // Columns of a band drawn together (a multiple of the eight lanes).
-constexpr int span_window = 512;
+constexpr int kSpanWindow = 512;
 
 // The smallest and largest grid positions (as Mat3::map forms them) of the
 // output pixels in columns [first_column, last_column] and rows [first_row,
@@ -625,11 +625,11 @@ bool spans_fit(const DotFrame& f, int width, int height)
     // The cell's sides in output pixels: a grid step along either axis.
     const double side_x = std::hypot(static_cast<double>(g.m00), static_cast<double>(g.m01));
     const double side_y = std::hypot(static_cast<double>(g.m10), static_cast<double>(g.m11));
-    if (!(std::min(side_x, side_y) >= span_min_cell_pixels))
+    if (!(std::min(side_x, side_y) >= kSpanMinCellPixels))
         return false;
     const GridBox box = grid_box(s, 0, width - 1, 0, height - 1);
     for (float c : {box.gx_min, box.gx_max, box.gy_min, box.gy_max})
-        if (!(std::fabs(c) < span_coordinate_limit))
+        if (!(std::fabs(c) < kSpanCoordinateLimit))
             return false;
     for (float m : {g.m00, g.m01, g.m10, g.m11, g.m20, g.m21})
         if (!std::isfinite(m))
@@ -837,7 +837,7 @@ RUVIVEDU_TARGET_AVX2 inline void add_dot_to_row(const Span& shape, const Mat3& s
 }
 
 // Rows [begin, end) of the output, every column, by the span walk; at most
-// span_band_rows rows. The band is drawn a window of span_window columns at
+// kSpanBandRows rows. The band is drawn a window of kSpanWindow columns at
 // a time: the window's sums (32 KB to 64 KB) stay in the core's nearest
 // caches while the dots are added to them, and each pixel is handed over
 // once. A dot across the edge of two windows is drawn in each, on its own
@@ -852,8 +852,8 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
     const Mat3& g = frame.grid_to_src;
     const int width = paper.width();
 
-    float row_x[span_band_rows], row_y[span_band_rows];
-    RowAxis along_x[span_band_rows], along_y[span_band_rows];
+    float row_x[kSpanBandRows], row_y[kSpanBandRows];
+    RowAxis along_x[kSpanBandRows], along_y[kSpanBandRows];
     for (int i = begin; i < end; ++i) {
         const int b = i - begin;
         // The row's share of the mapping, formed as Mat3::map forms it.
@@ -866,9 +866,9 @@ RUVIVEDU_TARGET_AVX2 void draw_band_spans_avx2(const Shape& scalar_shape, const 
     const double centre = 0.5 * (static_cast<double>(begin) + (end - 1));
     const double half = 0.5 * ((end - 1) - static_cast<double>(begin));
 
-    alignas(32) float sums[span_band_rows][span_window];
-    for (int origin = 0; origin < width; origin += span_window) {
-        const int stop = std::min(width, origin + span_window);
+    alignas(32) float sums[kSpanBandRows][kSpanWindow];
+    for (int origin = 0; origin < width; origin += kSpanWindow) {
+        const int stop = std::min(width, origin + kSpanWindow);
         const Columns window{origin, stop - 1};
         for (int i = begin; i < end; ++i) {
             std::memset(sums[i - begin], 0, static_cast<std::size_t>(stop - origin) * sizeof(float));
@@ -971,7 +971,7 @@ WalkPlan plan_walk(const Shape& shape, const DotFrame& frame, uint32_t width, ui
 template <typename T>
 Circle circle_of(const HalfTone_Inner_Params<T>& params)
 {
-    return Circle{params.dot_radius, params.dot_radius + soft_edge};
+    return Circle{params.dot_radius, params.dot_radius + kSoftEdge};
 }
 
 template <typename T>
@@ -1007,11 +1007,11 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
     if (plan.walk != DotWalk::per_pixel) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
-        const int bands = (end - begin + span_band_rows - 1) / span_band_rows;
+        const int bands = (end - begin + kSpanBandRows - 1) / kSpanBandRows;
         RUVIVEDU_PARALLEL_ROWS(workers)
         for (int b = 0; b < bands; ++b) {
-            const int first = begin + b * span_band_rows;
-            const int last = std::min(end, first + span_band_rows);
+            const int first = begin + b * kSpanBandRows;
+            const int last = std::min(end, first + kSpanBandRows);
             if (plan.walk == DotWalk::by_spans_untested)
                 draw_band_spans_avx2<true>(shape, frame, paper, first, last, plan.rows_within_candidates);
             else
@@ -1026,9 +1026,9 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
         // The next row's input, while this one is drawn.
         paper.prefetch(i + 1, 0, width);
         const float fi = static_cast<float>(i);
-        float scratch[dot_paper::values_per_chunk];
-        for (int from = 0; from < width; from += dot_paper::values_per_chunk) {
-            const int count = std::min(dot_paper::values_per_chunk, width - from);
+        float scratch[dot_paper::kValuesPerChunk];
+        for (int from = 0; from < width; from += dot_paper::kValuesPerChunk) {
+            const int count = std::min(dot_paper::kValuesPerChunk, width - from);
             float* out = paper.values(i, from, scratch);
             if (no_grid) {
                 for (int j = 0; j < count; ++j) {
@@ -1051,21 +1051,21 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
     }
 }
 
-// The dots of `shape` (1 Circle, 2 Square, 3 Line) into `paper`.
+// The dots of `shape` into `paper` (a value outside the three: Circle).
 template <typename T, typename Paper>
-void draw_shape(int shape, Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin,
+void draw_shape(Shape shape, Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>* params, int begin,
                 int end)
 {
-    if (shape == 2)
+    if (shape == Shape::square)
         draw_dots(grid, paper, params, begin, end, square_of(*params));
-    else if (shape == 3)
+    else if (shape == Shape::line)
         draw_dots(grid, paper, params, begin, end, line_of(*params));
     else
         draw_dots(grid, paper, params, begin, end, circle_of(*params));
 }
 
 template <typename T, bool alpha_output>
-void draw_shape_into_layer(int shape, Image<float>* grid, LayerParams* in, LayerParams* out,
+void draw_shape_into_layer(Shape shape, Image<float>* grid, LayerParams* in, LayerParams* out,
                            HalfTone_Inner_Params<T>* params, int begin, int end)
 {
     const dot_paper::LayerPaper<T, alpha_output> paper(*in, *out, static_cast<float>(params->white_value),
@@ -1078,70 +1078,70 @@ void draw_shape_into_layer(int shape, Image<float>* grid, LayerParams* in, Layer
 template <typename T>
 void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_shape(1, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
+    draw_shape(Shape::circle, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_square(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_shape(2, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
+    draw_shape(Shape::square, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_line(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    draw_shape(3, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
+    draw_shape(Shape::line, grid, dot_paper::ImagePaper{*dst}, params, begin, end);
 }
 
 template <typename T>
 void render_circle_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                         int begin, int end)
 {
-    draw_shape_into_layer<T, false>(1, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, false>(Shape::circle, grid, in, out, params, begin, end);
 }
 
 template <typename T>
 void render_square_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                         int begin, int end)
 {
-    draw_shape_into_layer<T, false>(2, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, false>(Shape::square, grid, in, out, params, begin, end);
 }
 
 template <typename T>
 void render_line_grey(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                       int begin, int end)
 {
-    draw_shape_into_layer<T, false>(3, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, false>(Shape::line, grid, in, out, params, begin, end);
 }
 
 template <typename T>
 void render_circle_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                          int begin, int end)
 {
-    draw_shape_into_layer<T, true>(1, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, true>(Shape::circle, grid, in, out, params, begin, end);
 }
 
 template <typename T>
 void render_square_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                          int begin, int end)
 {
-    draw_shape_into_layer<T, true>(2, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, true>(Shape::square, grid, in, out, params, begin, end);
 }
 
 template <typename T>
 void render_line_alpha(Image<float>* grid, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
                        int begin, int end)
 {
-    draw_shape_into_layer<T, true>(3, grid, in, out, params, begin, end);
+    draw_shape_into_layer<T, true>(Shape::line, grid, in, out, params, begin, end);
 }
 
 template <typename T>
-DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t width, uint32_t height)
+DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, Shape shape, uint32_t width, uint32_t height)
 {
     const DotFrame frame{params.src_to_grid, params.grid_to_src, nullptr, 1, 1};
-    if (shape == 2)
+    if (shape == Shape::square)
         return plan_walk(square_of(params), frame, width, height, true).walk;
-    if (shape == 3)
+    if (shape == Shape::line)
         return plan_walk(line_of(params), frame, width, height, true).walk;
     return plan_walk(circle_of(params), frame, width, height, true).walk;
 }
@@ -1158,7 +1158,7 @@ DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t wid
     RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_alpha)                                           \
     RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_alpha)                                           \
     RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_alpha)                                             \
-    template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, int, uint32_t, uint32_t);
+    template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, Shape, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)
 RUVIVEDU_INSTANTIATE_DOTS(unsigned short)

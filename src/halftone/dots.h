@@ -74,4 +74,4 @@ enum class DotWalk {
 /// The walk render_circle (shape 1), render_square (2) or render_line (3)
 /// takes for a frame with these parameters and this output size.
 template <typename T>
-DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, int shape, uint32_t width, uint32_t height);
+DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, Shape shape, uint32_t width, uint32_t height);

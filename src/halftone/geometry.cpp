@@ -72,24 +72,24 @@ template <typename T>
 struct component_traits;
 template <>
 struct component_traits<unsigned char> {
-    static constexpr unsigned char white = 255;
-    static constexpr int32_t bytes = 1;
+    static constexpr unsigned char kWhite = 255;
+    static constexpr int32_t kBytes = 1;
 };
 template <>
 struct component_traits<unsigned short> {
     // This host's 16-bit full scale is 2^15, not 65535.
-    static constexpr unsigned short white = 32768;
-    static constexpr int32_t bytes = 2;
+    static constexpr unsigned short kWhite = 32768;
+    static constexpr int32_t kBytes = 2;
 };
 template <>
 struct component_traits<float> {
-    static constexpr float white = 1.0f;
-    static constexpr int32_t bytes = 4;
+    static constexpr float kWhite = 1.0f;
+    static constexpr int32_t kBytes = 4;
 };
 
 // The parameter's valid range; the host never delivers anything outside it.
-constexpr float min_dot_size = 1.0f;
-constexpr float max_dot_size = 1000.0f;
+constexpr float kMinDotSize = 1.0f;
+constexpr float kMaxDotSize = 1000.0f;
 
 // Downsample factor num/den. The host hands factors in (0, 1]: it renders at
 // full or reduced resolution, never enlarged. Anything else is read as full
@@ -167,23 +167,23 @@ void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& param
     // the matrices singular, a non-finite angle or offset would make every
     // position NaN. All host-delivered values pass through unchanged.
     float dot_size = context.dot_size;
-    if (!(dot_size >= min_dot_size))
-        dot_size = min_dot_size;
-    else if (dot_size > max_dot_size)
-        dot_size = max_dot_size;
+    if (!(dot_size >= kMinDotSize))
+        dot_size = kMinDotSize;
+    else if (dot_size > kMaxDotSize)
+        dot_size = kMaxDotSize;
     const float rotation = finite_or_zero(context.rotation);
     const float offset_x = finite_or_zero(context.offset_x);
     const float offset_y = finite_or_zero(context.offset_y);
     // Only Square and Line leave the radius alone; every other value is drawn
     // as Circle, the default, by the driver too.
-    const bool circle = context.shape != 2 && context.shape != 3;
+    const bool circle = context.shape != Shape::square && context.shape != Shape::line;
 
     params.worker_count = processor_count();
 
-    params.white_value = component_traits<T>::white;
+    params.white_value = component_traits<T>::kWhite;
     params.inv_white = 1.0f / static_cast<float>(params.white_value);
 
-    const int32_t b = component_traits<T>::bytes;
+    const int32_t b = component_traits<T>::kBytes;
     in.bytes_per_channel = b;
     out.bytes_per_channel = b;
     // The output view holds the same ARGB layout; its own channel count is

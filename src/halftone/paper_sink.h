@@ -61,11 +61,11 @@ inline void paper_from_sums(float* sums, int count)
 }
 
 /// Pixels a dot stage forms at a time before handing them on.
-constexpr int values_per_chunk = 256;
+constexpr int kValuesPerChunk = 256;
 
 // Both sinks take a row's paper values the same way: a dot walk forms the
 // values of columns [from, from + count) of row i (count at most
-// values_per_chunk for the per-pixel walk) where values(i, from, scratch)
+// kValuesPerChunk for the per-pixel walk) where values(i, from, scratch)
 // says (the image row itself, or `scratch`), then hands them over with
 // put(i, from, count, v). prefetch(i, from, count) asks for what handing over
 // those columns will read (a hint), and flush() waits for what has been
@@ -106,7 +106,7 @@ struct LayerPaper {
 
     LayerPaper(const LayerParams& in_world, const LayerParams& out_world, float white_value, float inv_white_value)
         : in(in_world), out(out_world), white(white_value), inv_white(inv_white_value),
-          stream(world_bytes(out_world) >= streamed_world_bytes && !overlap(in_world, out_world))
+          stream(world_bytes(out_world) >= kStreamedWorldBytes && !overlap(in_world, out_world))
     {
     }
 
@@ -136,7 +136,7 @@ struct LayerPaper {
         }
     }
 
-    static constexpr std::size_t streamed_world_bytes = std::size_t{16} << 20;
+    static constexpr std::size_t kStreamedWorldBytes = std::size_t{16} << 20;
 
     static std::size_t world_bytes(const LayerParams& w)
     {

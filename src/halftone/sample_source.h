@@ -24,7 +24,7 @@
 //                                range, count at most chunk()) as (luminance,
 //                                alpha) pairs, either where they already lie
 //                                or converted into `scratch`, which holds
-//                                pairs_per_chunk pairs
+//                                kPairsPerChunk pairs
 //   chunk()                      the most pixels pairs() gives at once
 //   prefetch(y, x, count)        asks for `count` pixels of row y from column
 //                                x (all in range) ahead of their use
@@ -34,7 +34,7 @@
 //                                (x + 8 at most width())
 
 /// Pairs a chunk of a source row may hold at most.
-constexpr int pairs_per_chunk = 512;
+constexpr int kPairsPerChunk = 512;
 
 #if RUVIVEDU_X86_64
 /// Eight (luminance, alpha) pairs from p on as eight luminances and eight
@@ -121,7 +121,7 @@ struct LayerSource {
                                    layer.bytes_per_pixel, count, inv_white, scratch);
         return scratch;
     }
-    static int chunk() { return pairs_per_chunk; }
+    static int chunk() { return kPairsPerChunk; }
 
     void prefetch(uint32_t y, uint32_t x, int count) const
     {

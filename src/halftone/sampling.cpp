@@ -117,7 +117,7 @@ void add_edges(const Source& src, BoxCell& b)
 
 // The whole pixels inside the edges, row by row, with weight 1 (1 * p is p,
 // so the product is left out). Rows are read in chunks of at most
-// pairs_per_chunk pixels; the sums run on across chunks in the same order.
+// kPairsPerChunk pixels; the sums run on across chunks in the same order.
 template <typename Source>
 void add_inside(const Source& src, BoxCell& b)
 {
@@ -127,7 +127,7 @@ void add_inside(const Source& src, BoxCell& b)
         return;
     }
     const bool in_columns = first >= 0 && static_cast<uint32_t>(b.right - 1) < src.width();
-    float scratch[2 * pairs_per_chunk];
+    float scratch[2 * kPairsPerChunk];
     const int chunk = src.chunk();
     for (int y = b.top + 1; y < b.bottom; ++y) {
         if (in_columns) {
@@ -174,7 +174,7 @@ bool add_inside4(const Source& src, BoxCell* b)
     if (stretch > src.chunk()) {
         return false;
     }
-    float scratch[2 * pairs_per_chunk];
+    float scratch[2 * kPairsPerChunk];
     float l0 = b[0].sum_lum, a0 = b[0].sum_alpha, l1 = b[1].sum_lum, a1 = b[1].sum_alpha;
     float l2 = b[2].sum_lum, a2 = b[2].sum_alpha, l3 = b[3].sum_lum, a3 = b[3].sum_alpha;
     for (int y = b[0].top + 1; y < b[0].bottom; ++y) {
@@ -298,9 +298,9 @@ RUVIVEDU_TARGET_AVX2 int resample_row_avx2(const Image<float>& box, const Mat3& 
 // their widths may differ (DotSizes off the pixel grid), and a lane whose cell
 // is narrower keeps its sum through the columns it does not have, so that it
 // adds exactly the terms the scalar code adds. Returns false, having written
-// nothing, for footprints beyond max_span pixels or not sharing their rows;
+// nothing, for footprints beyond kMaxSpan pixels or not sharing their rows;
 // those cells go the scalar way.
-constexpr int max_span = 4096;
+constexpr int kMaxSpan = 4096;
 
 // The lanes that add a term: all of them, or those of `lanes`.
 struct Take {
@@ -354,9 +354,9 @@ RUVIVEDU_TARGET_AVX2 inline void add8(const Source& src, __m256i x, uint32_t y, 
 // of gathering them one column at a time: each lane's stretch of a source row
 // is fetched (converted) in order, as the processor likes to read memory, and
 // eight columns of the eight lanes are turned into eight columns of lanes.
-constexpr int rows_from_gathers = 16;
+constexpr int kRowsFromGathers = 16;
 // Columns of a lane's stretch fetched at a time (32 KB for the eight lanes).
-constexpr int inside_chunk = 512;
+constexpr int kInsideChunk = 512;
 
 // The 8 x 8 floats rows[0..7][0..7] turned so that out[k] holds rows[0..7][k].
 RUVIVEDU_TARGET_AVX2 inline void transpose8(const __m256* rows, __m256* out)
@@ -444,7 +444,7 @@ RUVIVEDU_TARGET_AVX2 inline void add_pair_columns8(const float* const* lane_pair
 }
 
 // Pixels of one source row a group of lanes may fetch at once.
-constexpr int stretch_pixels = 1024;
+constexpr int kStretchPixels = 1024;
 
 // The inside of eight cells (columns 1 .. span - 1 of each lane's footprint,
 // rows top + 1 .. top + ny - 1), added row by row to the lanes' sums in the
@@ -480,8 +480,8 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
         }
         return;
     }
-    if (first >= 0 && last < width && stretch + 8 <= stretch_pixels) {
-        float pairs[2 * stretch_pixels + 16];
+    if (first >= 0 && last < width && stretch + 8 <= kStretchPixels) {
+        float pairs[2 * kStretchPixels + 16];
         const float* lane_pairs[8];
         for (int ky = 1; ky < ny; ++ky) {
             const uint32_t y = clamp_index(top + ky, src.height());
@@ -497,7 +497,7 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
         }
         return;
     }
-    float pairs[8][2 * inside_chunk + 16];
+    float pairs[8][2 * kInsideChunk + 16];
     const float* lane_pairs[8];
     // Footprint rows above or below the source repeat its edge row: where the
     // whole width is one chunk, a row fetched already is not fetched again.
@@ -505,8 +505,8 @@ RUVIVEDU_TARGET_AVX2 void add_inside8_by_rows(const Source& src, __m256i left, _
     uint32_t fetched_row = 0;
     for (int ky = 1; ky < ny; ++ky) {
         const uint32_t y = clamp_index(top + ky, src.height());
-        for (int kx0 = 1; kx0 < nx; kx0 += inside_chunk) {
-            const int n = std::min(inside_chunk, nx - kx0);
+        for (int kx0 = 1; kx0 < nx; kx0 += kInsideChunk) {
+            const int n = std::min(kInsideChunk, nx - kx0);
             if (!(fetched && y == fetched_row && n == nx - 1)) {
                 for (int lane = 0; lane < 8; ++lane) {
                     const int count = std::max(0, std::min(n, spans[lane] - kx0));
@@ -559,10 +559,10 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
                                                _mm256_cmpeq_epi32(bottom, _mm256_set1_epi32(bottom0)));
     const __m256i in_span = _mm256_andnot_si256(
         _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), span_x),
-                        _mm256_cmpgt_epi32(span_x, _mm256_set1_epi32(max_span))),
+                        _mm256_cmpgt_epi32(span_x, _mm256_set1_epi32(kMaxSpan))),
         _mm256_set1_epi32(-1));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(same_rows, in_span))) != 0xFF || ny < 0 ||
-        ny > max_span)
+        ny > kMaxSpan)
         return false;
     // The widest and narrowest cells' spans; narrower lanes skip what lies
     // beyond their own.
@@ -593,7 +593,7 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
         add8(src, x, row(top0), wt, last_x, sl, sa, true, columns_with(span_x, k, narrowest));
         add8(src, x, row(bottom0), wb, last_x, sl, sa, true, columns_with(span_x, k, narrowest));
     }
-    if (nx > rows_from_gathers) {
+    if (nx > kRowsFromGathers) {
         add_inside8_by_rows(src, left, span_x, nx, narrowest, top0, ny, sl, sa);
     } else {
         for (int ky = 1; ky < ny; ++ky) {

@@ -38,8 +38,8 @@ void read_effect_values(const EffectValues& values, HalfTone_Params& context)
     context.offset_x = fixed_to_float(values.offset_x);
     context.offset_y = fixed_to_float(values.offset_y);
     context.alpha = checkbox_is_on(values.alpha);
-    context.sampling = values.sampling;
-    context.shape = values.shape;
+    context.sampling = sampling_from_popup(values.sampling);
+    context.shape = shape_from_popup(values.shape);
 }
 
 } // namespace ruvivedu

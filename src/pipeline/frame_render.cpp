@@ -21,22 +21,22 @@ namespace {
 // 42500 x 42500 = 1.8e9 cells; a context the host never sends (a vanishing
 // downsample factor, an offset near the float range) can ask for sizes that are
 // astronomically large or not finite, and such a buffer cannot be had.
-constexpr float max_image_side = 131072.0f;
-constexpr uint64_t max_image_pixels = uint64_t{1} << 31;
+constexpr float kMaxImageSide = 131072.0f;
+constexpr uint64_t kMaxImagePixels = uint64_t{1} << 31;
 
 // Rounds an extent of the geometry up to whole pixels, refusing what no
 // buffer can hold.
 uint32_t image_side(float extent)
 {
     const float side = std::ceil(extent);
-    if (!(side >= 0.0f && side <= max_image_side))
+    if (!(side >= 0.0f && side <= kMaxImageSide))
         throw memory_exception();
     return static_cast<uint32_t>(side);
 }
 
 Image<float>* new_image(SPBasicSuite* pica, uint32_t width, uint32_t height, uint32_t channels)
 {
-    if (static_cast<uint64_t>(width) * height > max_image_pixels)
+    if (static_cast<uint64_t>(width) * height > kMaxImagePixels)
         throw memory_exception();
     // A failure of the image's own constructor propagates as memory_exception;
     // a failure to get the small record itself is the same condition.
@@ -75,15 +75,16 @@ struct FrameImages {
     }
 };
 
-// The dot stage of a shape (values outside 1-3 never come from the host's
-// menu; they are drawn as Circle, the default, for which the geometry sized
+// The dot stage of a shape (values outside the three never come from the
+// host's menu, and shape_from_popup turns them into Circle; a context made
+// otherwise draws them as Circle too, the default, for which the geometry sized
 // the radius as well) writing the output world by the Alpha setting.
 template <typename T>
-ImageToLayerJob<T> dot_stage(int32_t shape, bool alpha)
+ImageToLayerJob<T> dot_stage(Shape shape, bool alpha)
 {
-    if (shape == 2)
+    if (shape == Shape::square)
         return alpha ? render_square_alpha<T> : render_square_grey<T>;
-    if (shape == 3)
+    if (shape == Shape::line)
         return alpha ? render_line_alpha<T> : render_line_grey<T>;
     return alpha ? render_circle_alpha<T> : render_circle_grey<T>;
 }
@@ -132,7 +133,7 @@ void render_frame(HalfTone_Params* context, int32_t worker_count)
     images.box = new_image(context->pica, image_side(params.box_width), image_side(params.box_height), 2);
     images.grid = new_image(context->pica, image_side(params.grid_width), image_side(params.grid_height), 1);
 
-    if (context->sampling == 1) {
+    if (context->sampling == Sampling::bilinear) {
         run_rows_parallel<T>(box_filter_layer<T>, in_layer, images.box, rows_of(images.box), &params);
         run_rows_parallel<T>(resample_bilinear<T>, images.box, images.grid, rows_of(images.grid), &params);
     } else {

@@ -21,9 +21,6 @@ constexpr char kHostArgumentsMessage[] = "AfterEffects_Params error!\n";
 constexpr char kNoOutputMessage[] = "HalfTone_Params error!";
 constexpr char kNoSuiteMessage[] = "Couldn't load suite.";
 
-/// Pixel depths of the render context, and so of the frame drivers.
-enum Depth : A_long { kDepth8 = 0, kDepth16 = 1, kDepthFloat = 2 };
-
 void fill_view(const PF_LayerDef& world, LayerParams& view)
 {
     view.data = reinterpret_cast<char*>(world.data);
@@ -59,7 +56,7 @@ void fill_context(const PF_InData& in_data, const PF_LayerDef& input, const PF_L
     fill_view(output, context.out_layer);
 
     read_effect_values(stored_values(params), context);
-    context.depth = context.in_layer.deep ? kDepth16 : kDepth8;
+    context.depth = context.in_layer.deep ? Depth::u16 : Depth::u8;
     context.pica = in_data.pica_basicP;
 }
 
@@ -72,13 +69,13 @@ PF_Err run_driver(HalfTone_Params& context)
 {
     try {
         switch (context.depth) {
-        case kDepth8:
+        case Depth::u8:
             render_frame<unsigned char>(&context);
             break;
-        case kDepth16:
+        case Depth::u16:
             render_frame<unsigned short>(&context);
             break;
-        case kDepthFloat:
+        case Depth::f32:
             render_frame<float>(&context);
             break;
         default:
@@ -260,13 +257,13 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
     fill_context(*in_data, *input, *output, params, context);
     switch (format) {
     case PF_PixelFormat_ARGB32:
-        context.depth = kDepth8;
+        context.depth = Depth::u8;
         break;
     case PF_PixelFormat_ARGB64:
-        context.depth = kDepth16;
+        context.depth = Depth::u16;
         break;
     case PF_PixelFormat_ARGB128:
-        context.depth = kDepthFloat;
+        context.depth = Depth::f32;
         break;
     default:
         break; // another layout keeps the depth of the deep bit

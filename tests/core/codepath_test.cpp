@@ -167,8 +167,8 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
             paint_noise(in, noise_seed);
     }
     HalfTone_Params c = context_for(g, in, out);
-    c.shape = shape;
-    c.sampling = sampling;
+    c.shape = shape_from_popup(shape);
+    c.sampling = sampling_from_popup(sampling);
     c.alpha = alpha;
     render_frame<T>(&c);
     EXPECT_TRUE(out.guards_intact());
@@ -183,7 +183,7 @@ DotWalk walk_of(const Geometry& g, int32_t shape)
     HalfTone_Params c = context_for(g, in, out);
     HalfTone_Inner_Params<T> params{};
     init_inner_params(c, params);
-    return dot_walk(params, shape, static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
+    return dot_walk(params, shape_from_popup(shape), static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
 }
 
 const char* path_name(PixelPath path)

@@ -65,8 +65,8 @@ TYPED_TEST(FrameRender, WhiteLayerStaysPaper)
                 HostWorld<T> in(48, 40), out(48, 40);
                 fill(in, w, w, w, w);
                 HalfTone_Params c = make_context(in, out);
-                c.shape = shape;
-                c.sampling = sampling;
+                c.shape = shape_from_popup(shape);
+                c.sampling = sampling_from_popup(sampling);
                 c.alpha = alpha;
                 render_frame<T>(&c);
                 if (alpha)
@@ -89,8 +89,8 @@ TYPED_TEST(FrameRender, BlackLayerIsFullInk)
             HostWorld<T> in(48, 40), out(48, 40);
             fill(in, w, T(0), T(0), T(0));
             HalfTone_Params c = make_context(in, out);
-            c.shape = shape;
-            c.sampling = sampling;
+            c.shape = shape_from_popup(shape);
+            c.sampling = sampling_from_popup(sampling);
             render_frame<T>(&c);
             EXPECT_TRUE(all_pixels(out, w, T(0), T(0), T(0))) << shape << sampling;
             c.alpha = true;
@@ -117,14 +117,14 @@ TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
             release_kept_image_memory();
             HalfTone_Params dark = make_context(black, out);
             dark.dot_size = 1.0f;
-            dark.shape = shape;
-            dark.sampling = sampling;
+            dark.shape = shape_from_popup(shape);
+            dark.sampling = sampling_from_popup(sampling);
             render_frame<T>(&dark);
             ASSERT_GT(kept_image_memory(), 0u);
             HalfTone_Params light = make_context(paper, out);
             light.dot_size = 1.0f;
-            light.shape = shape;
-            light.sampling = sampling;
+            light.shape = shape_from_popup(shape);
+            light.sampling = sampling_from_popup(sampling);
             render_frame<T>(&light);
             EXPECT_TRUE(all_pixels(out, w, w, w, w)) << "shape " << shape << ", sampling " << sampling;
         }
@@ -165,7 +165,7 @@ TYPED_TEST(FrameRender, TransparentLayerGetsNoInk)
     render_frame<T>(&c);
     EXPECT_TRUE(all_pixels(out, T(0), w, w, w));
     c.alpha = true;
-    c.sampling = 2;
+    c.sampling = Sampling::nearest;
     render_frame<T>(&c);
     EXPECT_TRUE(all_pixels(out, T(0), T(0), T(0), T(0)));
 }
@@ -186,8 +186,8 @@ TEST(FrameRenderByHand, SingleSquareDot)
     c.rotation = 0.0f;
     c.offset_x = 20.0f;
     c.offset_y = 20.0f;
-    c.shape = 2;
-    c.sampling = 2;
+    c.shape = Shape::square;
+    c.sampling = Sampling::nearest;
     render_frame<T>(&c);
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 40; ++x) {
@@ -219,8 +219,8 @@ std::vector<unsigned char> render_with_workers(int32_t shape, int32_t sampling, 
     HalfTone_Params c = make_context(in, out);
     c.dot_size = 7.5f;
     c.rotation = 30.0f;
-    c.shape = shape;
-    c.sampling = sampling;
+    c.shape = shape_from_popup(shape);
+    c.sampling = sampling_from_popup(sampling);
     c.alpha = alpha;
 #if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
     omp_set_num_threads(workers);
@@ -349,11 +349,11 @@ TYPED_TEST(FrameRender, OutOfRangeParametersRenderAsTheirValidNeighbour)
     EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.downsample_x = {0, 3}; }), full_res);
 
     // The default render is Circle; unknown shapes draw the same.
-    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.shape = 0; }), full_res);
-    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.shape = 9; }), full_res);
+    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.shape = static_cast<Shape>(0); }), full_res);
+    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.shape = static_cast<Shape>(9); }), full_res);
     // Sampling other than 1 is Nearest.
-    const auto nearest = render_context_variant<T>([](HalfTone_Params& c) { c.sampling = 2; });
-    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.sampling = 0; }), nearest);
+    const auto nearest = render_context_variant<T>([](HalfTone_Params& c) { c.sampling = Sampling::nearest; });
+    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.sampling = static_cast<Sampling>(0); }), nearest);
     EXPECT_NE(nearest, full_res);
 }
 
@@ -400,8 +400,8 @@ TEST(FrameRenderFloat, NonFinitePixelsStayInsideTheWorld)
             }
             HalfTone_Params c = make_context(in, out);
             c.dot_size = 5.0f;
-            c.shape = shape;
-            c.sampling = sampling;
+            c.shape = shape_from_popup(shape);
+            c.sampling = sampling_from_popup(sampling);
             render_frame<float>(&c);
             EXPECT_TRUE(out.guards_intact());
             // Rows far from the damaged ones are ordinary pixels.
@@ -439,8 +439,8 @@ TEST(FrameRenderAllocation, ImagesAlreadyAllocatedAreReleasedOnFailure)
     c.downsample_y = {1, 1};
     c.dot_size = 1.0f;
     c.rotation = 45.0f;
-    c.shape = 1;
-    c.sampling = 1;
+    c.shape = Shape::circle;
+    c.sampling = Sampling::bilinear;
     const std::size_t mapped_before = mallinfo2().hblkhd;
     {
         // The measure sees an image of that size.

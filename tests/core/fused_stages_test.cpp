@@ -130,10 +130,10 @@ HalfTone_Params context_for(const Screen& s, const LayerParams& in, const LayerP
     c.rotation = s.rotation;
     c.offset_x = s.offset_x;
     c.offset_y = s.offset_y;
-    c.shape = shape;
-    c.sampling = sampling;
+    c.shape = shape_from_popup(shape);
+    c.sampling = sampling_from_popup(sampling);
     c.alpha = alpha;
-    c.depth = sizeof(T) == 1 ? 0 : (sizeof(T) == 2 ? 1 : 2);
+    c.depth = sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
     return c;
 }
 
@@ -165,15 +165,15 @@ void render_through_images(HalfTone_Params& c)
     Image<float> grid(nullptr, side(p.grid_width), side(p.grid_height), 1);
     Image<float> paper(nullptr, out->width, out->height, 1);
     convert_input<T>(in, &source, &p, 0, in->height);
-    if (c.sampling == 1) {
+    if (c.sampling == Sampling::bilinear) {
         box_filter<T>(&source, &box, &p, 0, static_cast<int>(box.height));
         resample_bilinear<T>(&box, &grid, &p, 0, static_cast<int>(grid.height));
     } else {
         sample_nearest<T>(&source, &grid, &p, 0, static_cast<int>(grid.height));
     }
-    if (c.shape == 2)
+    if (c.shape == Shape::square)
         render_square<T>(&grid, &paper, &p, 0, out->height);
-    else if (c.shape == 3)
+    else if (c.shape == Shape::line)
         render_line<T>(&grid, &paper, &p, 0, out->height);
     else
         render_circle<T>(&grid, &paper, &p, 0, out->height);

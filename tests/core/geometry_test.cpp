@@ -111,8 +111,8 @@ HalfTone_Params layer_context(int32_t width, int32_t height, float dot_size, flo
     c.rotation = rotation;
     c.offset_x = offset_x;
     c.offset_y = offset_y;
-    c.shape = 1;
-    c.sampling = 1;
+    c.shape = Shape::circle;
+    c.sampling = Sampling::bilinear;
     return c;
 }
 
@@ -173,7 +173,7 @@ TEST(LayerGeometry, HalfResolutionGivesTheSameGridAndHalfTheCell)
     HalfTone_Params half = layer_context(960, 540, 32.0f, 45.0f, 480.0f, 270.0f);
     half.downsample_x = {1, 2};
     half.downsample_y = {1, 2};
-    full.shape = half.shape = 2;  // Square: no half-pixel term, so the radius halves exactly
+    full.shape = half.shape = Shape::square;  // Square: no half-pixel term, so the radius halves exactly
     const auto f = derive(full);
     const auto h = derive(half);
     EXPECT_EQ(h.scale_x, 0.5f);
@@ -251,9 +251,9 @@ TEST(ValueScale, OnlyCircleAddsHalfAPixelDiagonalToTheRadius)
 {
     HalfTone_Params c = layer_context(64, 64, 32.0f, 0.0f, 32.0f, 32.0f);
     EXPECT_FLOAT_EQ(derive(c).dot_radius, 23.334524f);  // 22.627417 + 0.70710677
-    c.shape = 2;
+    c.shape = Shape::square;
     EXPECT_FLOAT_EQ(derive(c).dot_radius, 22.627417f);
-    c.shape = 3;
+    c.shape = Shape::line;
     EXPECT_FLOAT_EQ(derive(c).dot_radius, 22.627417f);
     EXPECT_EQ(derive(c).ratio_x, 1.0f);
 }
@@ -313,7 +313,7 @@ TEST(OutOfRangeContext, UnknownShapeIsSizedAsCircle)
     const float circle = derive(layer_context(64, 64, 32.0f, 0.0f, 32.0f, 32.0f)).dot_radius;
     for (int32_t shape : {0, 4, -1, 1000}) {
         HalfTone_Params c = layer_context(64, 64, 32.0f, 0.0f, 32.0f, 32.0f);
-        c.shape = shape;
+        c.shape = shape_from_popup(shape);
         EXPECT_EQ(derive(c).dot_radius, circle) << shape;
     }
 }

@@ -72,8 +72,8 @@ std::vector<unsigned char> render_golden(const GoldenCase& gc)
     c.rotation = 30.0f;
     c.offset_x = 45.25f;
     c.offset_y = 29.5f;
-    c.shape = gc.shape;
-    c.sampling = gc.sampling;
+    c.shape = shape_from_popup(gc.shape);
+    c.sampling = sampling_from_popup(gc.sampling);
     c.alpha = gc.alpha;
     render_frame<T>(&c);
     EXPECT_TRUE(out.guards_intact());

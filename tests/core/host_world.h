@@ -15,9 +15,9 @@ constexpr int32_t guard_bytes = 64;
 
 /// Host component type for a depth: 8-bit, 16-bit, float.
 template <typename T>
-constexpr int32_t depth_of()
+constexpr Depth depth_of()
 {
-    return sizeof(T) == 1 ? 0 : (sizeof(T) == 2 ? 1 : 2);
+    return sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
 }
 
 /// A host world of ARGB pixels of type T. Rows are padded by `pad_pixels`
@@ -126,8 +126,8 @@ HalfTone_Params make_context(HostWorld<T>& in, HostWorld<T>& out)
     c.offset_x = static_cast<float>(in.width) * 0.5f;
     c.offset_y = static_cast<float>(in.height) * 0.5f;
     c.alpha = false;
-    c.sampling = 1;
-    c.shape = 1;
+    c.sampling = Sampling::bilinear;
+    c.shape = Shape::circle;
     c.depth = depth_of<T>();
     c.pica = nullptr;
     return c;

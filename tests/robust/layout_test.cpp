@@ -16,7 +16,7 @@ TEST(BottomUpWorld, TopRowIsLastInMemoryAndRowbytesStepDown)
     EXPECT_TRUE(w.is_bottom_up());
     EXPECT_EQ(w.rowbytes(), -stride);
     // Memory order: guards, row 2, row 1, row 0, guards.
-    const unsigned char* first_row_in_memory = w.buffer_begin() + World::guard_size;
+    const unsigned char* first_row_in_memory = w.buffer_begin() + World::kGuardSize;
     EXPECT_EQ(w.row(2), first_row_in_memory);
     EXPECT_EQ(w.row(0), first_row_in_memory + 2 * stride);
     EXPECT_EQ(reinterpret_cast<unsigned char*>(w.def().data), w.row(0));
@@ -31,7 +31,7 @@ TEST(BottomUpWorld, GuardDamageNamesTheRowAsTheWorldNumbersIt)
     w.row(0)[16] = 0;  // first padding byte of the top row, the last row in memory
     EXPECT_EQ(w.guard_damage(), "padding of row 0 byte 0");
     World v = World::bottom_up(Depth::u8, 4, 3, 4);
-    v.row(0)[20 + World::guard_size - 1] = 0;  // past the last row in memory: the trailing guard
+    v.row(0)[20 + World::kGuardSize - 1] = 0;  // past the last row in memory: the trailing guard
     EXPECT_EQ(v.guard_damage().rfind("trailing guard", 0), 0u) << v.guard_damage();
 }
 
