@@ -35,6 +35,8 @@
 #include "base/render_context.h"
 #include "substitute_host.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 using ruvivedu::host::Depth;

@@ -8,6 +8,8 @@
 #include "pipeline/frame_render.h"
 #include "base/render_context.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 template <typename T>

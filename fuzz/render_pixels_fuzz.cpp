@@ -26,6 +26,8 @@
 #include <type_traits>
 #include <vector>
 
+using namespace ruvivedu;
+
 using namespace render_fuzz;
 
 namespace {

@@ -21,6 +21,8 @@
 #include <immintrin.h>
 #endif
 
+namespace ruvivedu {
+
 namespace host_pixels {
 
 // Luminance weights in single precision; they sum to 1.000001, which is why the
@@ -563,3 +565,5 @@ inline void finish_stores()
 }
 
 }  // namespace host_pixels
+
+}  // namespace ruvivedu

@@ -10,6 +10,8 @@
 #include <sys/mman.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 // A frame's large images are new memory every time unless kept: each page
@@ -282,3 +284,5 @@ float Image<float>::sample_weighted(float x, float y, float* out_alpha) const
         return 0.0f;
     return ((gx * tl[0] * tl[1] + fx * tr[0] * tr[1]) * gy + (gx * bl[0] * bl[1] + fx * br[0] * br[1]) * fy) / alpha;
 }
+
+}  // namespace ruvivedu

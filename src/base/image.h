@@ -8,6 +8,8 @@
 /// The host's basic suite; only carried along, never called below the shell.
 struct SPBasicSuite;
 
+namespace ruvivedu {
+
 /// Raised by the image constructor when its pixel buffer cannot be had. The
 /// render commands turn it into the host's out-of-memory error.
 struct memory_exception : std::exception {
@@ -78,3 +80,5 @@ private:
         return static_cast<std::size_t>(y) * (static_cast<std::size_t>(row_stride) / sizeof(float));
     }
 };
+
+}  // namespace ruvivedu

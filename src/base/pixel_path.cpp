@@ -10,6 +10,8 @@
 #include <intrin.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 bool cpu_has_avx2()
@@ -86,3 +88,5 @@ PixelPath set_pixel_path(PixelPath path)
     forced().store(static_cast<int>(chosen), std::memory_order_relaxed);
     return chosen;
 }
+
+}  // namespace ruvivedu

@@ -2,6 +2,8 @@
 // or forced (tests compare every path against the portable one).
 #pragma once
 
+namespace ruvivedu {
+
 /// Every path computes the same IEEE single-precision operations in the same
 /// order, so all of them give the same bits; they differ only in how many
 /// pixels one instruction carries.
@@ -39,11 +41,15 @@ PixelPath set_pixel_path(PixelPath path);
 #define RUVIVEDU_X86_64 0
 #endif
 
+}  // namespace ruvivedu
+
 #include <cstddef>
 #include <cstdint>
 #if RUVIVEDU_X86_64
 #include <xmmintrin.h>
 #endif
+
+namespace ruvivedu {
 
 /// Asks for the cache lines of bytes [p, p + bytes) ahead of their use, where
 /// the processor would otherwise wait for them (rows read down a column, or
@@ -64,3 +70,5 @@ inline void prefetch_bytes(const char* p, std::size_t bytes)
 #endif
     }
 }
+
+}  // namespace ruvivedu

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 int64_t query_processors()
@@ -59,3 +61,5 @@ int32_t processor_count()
         return INT32_MAX;
     return static_cast<int32_t>(count);
 }
+
+}  // namespace ruvivedu

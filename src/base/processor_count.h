@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+namespace ruvivedu {
+
 /// Processors this process may run on (at least 1): the CPU affinity on Linux,
 /// the configured processors on macOS, the system information on Windows.
 int32_t processor_count();
+
+}  // namespace ruvivedu

@@ -6,6 +6,8 @@
 
 struct SPBasicSuite;
 
+namespace ruvivedu {
+
 /// The Shape popup's choices, as the host numbers them (1-based).
 enum class Shape : int32_t { circle = 1, square = 2, line = 3 };
 /// The Sampling popup's choices, as the host numbers them (1-based).
@@ -92,3 +94,5 @@ struct HalfTone_Params {
     Depth depth;
     SPBasicSuite* pica;
 };
+
+}  // namespace ruvivedu

@@ -23,6 +23,8 @@
 #define RUVIVEDU_PARALLEL_FOR
 #endif
 
+namespace ruvivedu {
+
 /// The number of threads a stage of this render divides its rows among: the
 /// render's worker count (the `worker_count` of its frame record), at least one.
 template <typename FrameParams>
@@ -30,3 +32,5 @@ int row_workers(const FrameParams& params)
 {
     return params.worker_count > 0 ? params.worker_count : 1;
 }
+
+}  // namespace ruvivedu

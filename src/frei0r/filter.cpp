@@ -145,7 +145,7 @@ RUVIVEDU_F0R_EXPORT void f0r_deinit()
     // ffmpeg calls this as each of its filters using the module closes, while
     // others may still render: only the image memory kept for later frames
     // goes back, which is safe at any time.
-    release_kept_image_memory();
+    ruvivedu::release_kept_image_memory();
 }
 
 RUVIVEDU_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)

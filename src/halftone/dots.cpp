@@ -23,6 +23,8 @@
 #include <immintrin.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 // Width of the circle's soft edge (sqrt 2 in single precision).
@@ -1163,3 +1165,5 @@ DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, Shape shape, uint32_t w
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)
 RUVIVEDU_INSTANTIATE_DOTS(unsigned short)
 RUVIVEDU_INSTANTIATE_DOTS(float)
+
+}  // namespace ruvivedu

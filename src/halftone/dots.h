@@ -5,6 +5,8 @@
 #include "base/image.h"
 #include "base/render_context.h"
 
+namespace ruvivedu {
+
 // All three are image-to-image row jobs over rows [begin, end) of `dst`, the
 // one-channel output image (output-world size, addressed in the source frame).
 // `grid` is the one-channel cell grid; its pixel (k, l) is the ink of the dot
@@ -75,3 +77,5 @@ enum class DotWalk {
 /// takes for a frame with these parameters and this output size.
 template <typename T>
 DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, Shape shape, uint32_t width, uint32_t height);
+
+}  // namespace ruvivedu

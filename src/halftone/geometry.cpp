@@ -6,6 +6,8 @@
 #include "base/processor_count.h"
 #include "halftone/halftone_params.h"
 
+namespace ruvivedu {
+
 void Mat3::set_identity()
 {
     *this = {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
@@ -259,3 +261,5 @@ void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& param
 template void init_inner_params<unsigned char>(HalfTone_Params&, HalfTone_Inner_Params<unsigned char>&);
 template void init_inner_params<unsigned short>(HalfTone_Params&, HalfTone_Inner_Params<unsigned short>&);
 template void init_inner_params<float>(HalfTone_Params&, HalfTone_Inner_Params<float>&);
+
+}  // namespace ruvivedu

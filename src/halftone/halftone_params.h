@@ -6,6 +6,8 @@
 #include "base/image.h"
 #include "base/render_context.h"
 
+namespace ruvivedu {
+
 /// A 3x3 single-precision matrix, row-major.
 ///
 /// Points are row vectors with the translation in row 2:
@@ -81,3 +83,5 @@ struct HalfTone_Inner_Params {
 /// Shape outside 1-3 -> Circle), so the matrices stay invertible and finite.
 template <typename T>
 void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& params);
+
+}  // namespace ruvivedu

@@ -17,6 +17,8 @@
 #include <immintrin.h>
 #endif
 
+namespace ruvivedu {
+
 namespace dot_paper {
 
 // min(1, max(0, x)), with NaN giving 0: a NaN coverage adds no ink.
@@ -164,3 +166,5 @@ struct LayerPaper {
 };
 
 }  // namespace dot_paper
+
+}  // namespace ruvivedu

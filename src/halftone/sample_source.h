@@ -16,6 +16,8 @@
 #include <immintrin.h>
 #endif
 
+namespace ruvivedu {
+
 // Both sources answer the same questions, so one sampling code serves both:
 //   width(), height()            the pixels there are
 //   pixel_bytes()                the bytes one pixel takes
@@ -150,3 +152,5 @@ struct LayerSource {
     }
 #endif
 };
+
+}  // namespace ruvivedu

@@ -15,6 +15,8 @@
 #include <immintrin.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 // Index clamped into [0, size - 1]; size is never 0 here.
@@ -843,3 +845,5 @@ void sample_nearest_layer(LayerParams* in, Image<float>* dst, HalfTone_Inner_Par
 RUVIVEDU_INSTANTIATE_SAMPLING(unsigned char)
 RUVIVEDU_INSTANTIATE_SAMPLING(unsigned short)
 RUVIVEDU_INSTANTIATE_SAMPLING(float)
+
+}  // namespace ruvivedu

@@ -5,6 +5,8 @@
 #include "base/image.h"
 #include "base/render_context.h"
 
+namespace ruvivedu {
+
 // Every method ends in the same ink rule, ink = ceil(alpha) * (1 - luminance):
 // any coverage at all counts fully, so partial alpha does not thin a dot, and a
 // fully transparent spot gives no ink whatever its colour. Reads clamp their
@@ -50,3 +52,5 @@ void sample_nearest(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<
 /// grid as sample_nearest over the converted source image.
 template <typename T>
 void sample_nearest_layer(LayerParams* in, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end);
+
+}  // namespace ruvivedu

@@ -7,9 +7,9 @@
 
 #include <cstdint>
 
-struct HalfTone_Params;
-
 namespace ruvivedu {
+
+struct HalfTone_Params;
 
 /// Popup values as the host stores them (1-based).
 enum ShapeChoice : std::int32_t { kShapeCircle = 1, kShapeSquare = 2, kShapeLine = 3 };

@@ -6,6 +6,8 @@
 #include "base/host_pixels.h"
 #include "pipeline/parallel.h"
 
+namespace ruvivedu {
+
 namespace {
 
 template <typename T, bool alpha_output>
@@ -67,3 +69,5 @@ void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams*
 RUVIVEDU_INSTANTIATE_CONVERT(unsigned char)
 RUVIVEDU_INSTANTIATE_CONVERT(unsigned short)
 RUVIVEDU_INSTANTIATE_CONVERT(float)
+
+}  // namespace ruvivedu

@@ -6,6 +6,8 @@
 #include "base/image.h"
 #include "base/render_context.h"
 
+namespace ruvivedu {
+
 /// Input conversion (a layer-to-image row job). For every pixel of rows
 /// [begin, end) of `src` (two channels, the size of `in`) stores the luminance
 /// (G * 0.586611 + R * 0.298912) + B * 0.114478 in channel 0 and the alpha in
@@ -36,3 +38,5 @@ void convert_output_grey(Image<float>* out_image, LayerParams* in, LayerParams* 
 template <typename T>
 void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams* out,
                           HalfTone_Inner_Params<T>* params, int begin, int end);
+
+}  // namespace ruvivedu

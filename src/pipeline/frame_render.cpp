@@ -13,6 +13,8 @@
 #include "base/image.h"
 #include "pipeline/parallel.h"
 
+namespace ruvivedu {
+
 namespace {
 
 // Limits on the box image and the cell grid, whose sizes come from the
@@ -150,3 +152,5 @@ template void render_frame<float>(HalfTone_Params*);
 template void render_frame<unsigned char>(HalfTone_Params*, int32_t);
 template void render_frame<unsigned short>(HalfTone_Params*, int32_t);
 template void render_frame<float>(HalfTone_Params*, int32_t);
+
+}  // namespace ruvivedu

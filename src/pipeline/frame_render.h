@@ -5,6 +5,8 @@
 
 #include "base/render_context.h"
 
+namespace ruvivedu {
+
 /// Renders one frame for host component type T (unsigned char, unsigned short,
 /// float): derives the geometry, allocates the box image and the cell grid,
 /// runs the stages in order (the sampling reads the input world, the dots write
@@ -24,3 +26,5 @@ void render_frame(HalfTone_Params* context);
 /// among that many threads (the loop strategy as its OpenMP team's size).
 template <typename T>
 void render_frame(HalfTone_Params* context, int32_t worker_count);
+
+}  // namespace ruvivedu

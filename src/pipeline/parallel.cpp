@@ -12,6 +12,8 @@
 #include <omp.h>
 #endif
 
+namespace ruvivedu {
+
 namespace {
 
 std::atomic<int32_t>& in_flight()
@@ -134,3 +136,5 @@ void run_rows_parallel(typename row_job_of<ImageToLayerJob<T>>::type job, Image<
 RUVIVEDU_INSTANTIATE_EXECUTOR(unsigned char)
 RUVIVEDU_INSTANTIATE_EXECUTOR(unsigned short)
 RUVIVEDU_INSTANTIATE_EXECUTOR(float)
+
+}  // namespace ruvivedu

@@ -9,6 +9,8 @@
 #include "base/rows.h"
 #include "halftone/halftone_params.h"
 
+namespace ruvivedu {
+
 /// The workers a render may use before it shares them: in the loop build the
 /// OpenMP runtime's default team size, which a host or user may have set; in
 /// the thread-block build `processors`, the processor count of the geometry.
@@ -81,3 +83,5 @@ struct RowBlock {
     int end;
 };
 RowBlock row_block(int rows, int workers, int index);
+
+}  // namespace ruvivedu

@@ -8,6 +8,8 @@
 #include "base/image.h"
 #include "pipeline/parallel.h"
 
+namespace ruvivedu {
+
 /// Starts one thread per row block through launch(begin, end), which returns
 /// the started std::thread, and joins them all in start order.
 ///
@@ -39,3 +41,5 @@ void run_row_blocks(int rows, int workers, Launch&& launch)
     for (std::thread& worker : started)
         worker.join();
 }
+
+}  // namespace ruvivedu

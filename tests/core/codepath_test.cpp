@@ -20,6 +20,8 @@
 #include "host_world.h"
 #include "pipeline/frame_render.h"
 
+using namespace ruvivedu;
+
 // GoogleTest names a path by this in its output (found by argument-dependent
 // lookup, so beside the enumeration's own namespace).
 void PrintTo(PixelPath path, std::ostream* out);

@@ -7,6 +7,8 @@
 #include "pipeline/convert.h"
 #include "pixel_test_util.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 using namespace pixel_test;

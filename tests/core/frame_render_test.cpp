@@ -18,6 +18,8 @@
 #include <omp.h>
 #endif
 
+using namespace ruvivedu;
+
 namespace {
 
 using test_world::HostWorld;

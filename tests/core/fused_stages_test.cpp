@@ -24,6 +24,8 @@
 #include "pipeline/frame_render.h"
 #include "pixel_test_util.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 using pixel_test::guard_byte;

@@ -12,6 +12,8 @@
 #include "base/processor_count.h"
 #include "halftone/halftone_params.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 // Matrix entries built from a handful of float products: a few ulps.

@@ -17,6 +17,8 @@
 #include "host_world.h"
 #include "pipeline/frame_render.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 using test_world::HostWorld;

@@ -10,6 +10,8 @@
 
 namespace test_world {
 
+using namespace ruvivedu;
+
 constexpr unsigned char guard_byte = 0xA5;
 constexpr int32_t guard_bytes = 64;
 

@@ -13,6 +13,8 @@
 #include "base/image.h"
 #include "base/render_context.h"
 
+using namespace ruvivedu;
+
 // The allocation tests ask for buffers no heap supplies and expect
 // memory_exception; a sanitizer's allocator must then return null like the
 // plain heap instead of stopping the process.

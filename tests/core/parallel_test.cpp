@@ -20,6 +20,8 @@ constexpr bool loop_strategy = true;
 constexpr bool loop_strategy = false;
 #endif
 
+using namespace ruvivedu;
+
 namespace {
 
 using Range = std::pair<int, int>;

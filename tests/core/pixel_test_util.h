@@ -15,6 +15,8 @@
 
 namespace pixel_test {
 
+using namespace ruvivedu;
+
 using ComponentTypes = ::testing::Types<unsigned char, unsigned short, float>;
 
 /// Full scale of the host's component type: 255, 32768 or 1.0.

@@ -4,6 +4,8 @@
 #include "halftone/sampling.h"
 #include "pixel_test_util.h"
 
+using namespace ruvivedu;
+
 namespace {
 
 using namespace pixel_test;
