@@ -68,12 +68,6 @@ struct Image<float> {
     float* row(uint32_t y) { return data + row_offset(y); }
     const float* row(uint32_t y) const { return data + row_offset(y); }
 
-    /// Alpha-weighted bilinear lookup on a two-channel (luminance, alpha) image at
-    /// the continuous position (x, y); indices are clamped to the image. Stores
-    /// the interpolated alpha in *out_alpha and returns the alpha-weighted mean
-    /// luminance, or 0 where the interpolated alpha is not positive.
-    float sample_weighted(float x, float y, float* out_alpha) const;
-
 private:
     std::size_t row_offset(uint32_t y) const
     {

@@ -11,6 +11,7 @@
 #endif
 
 #include "base/image.h"
+#include "halftone/bilinear.h"
 #include "base/render_context.h"
 
 using namespace ruvivedu;
@@ -151,7 +152,7 @@ TEST_F(WeightedImage, InteriorLookupIsAlphaWeightedBilinearMean)
                                 (gx * lum(0, 1) * alpha(0, 1) + fx * lum(1, 1) * alpha(1, 1)) * fy) /
                                expected_alpha;
     float a = -1.0f;
-    const float l = image.sample_weighted(x, y, &a);
+    const float l = sample_weighted(image, x, y, &a);
     EXPECT_EQ(a, expected_alpha);
     EXPECT_EQ(l, expected_lum);
     // By hand: alpha = (0.75 + 0.125) * 0.5 + (0.1875 + 0.25) * 0.5 = 0.65625.
@@ -162,13 +163,13 @@ TEST_F(WeightedImage, PositionsOffTheImageRepeatTheEdge)
 {
     float a = -1.0f;
     // Far left and above: every tap clamps to pixel (0, 0).
-    EXPECT_FLOAT_EQ(image.sample_weighted(-7.5f, -3.25f, &a), 0.2f);
+    EXPECT_FLOAT_EQ(sample_weighted(image, -7.5f, -3.25f, &a), 0.2f);
     EXPECT_FLOAT_EQ(a, 1.0f);
     // Past the right edge on row 1: pixel (2, 1).
-    EXPECT_FLOAT_EQ(image.sample_weighted(9.0f, 1.0f, &a), 0.1f);
+    EXPECT_FLOAT_EQ(sample_weighted(image, 9.0f, 1.0f, &a), 0.1f);
     EXPECT_FLOAT_EQ(a, 0.75f);
     // Not a number reads inside the image and counts as no alpha.
-    EXPECT_EQ(image.sample_weighted(std::numeric_limits<float>::quiet_NaN(), 0.0f, &a), 0.0f);
+    EXPECT_EQ(sample_weighted(image, std::numeric_limits<float>::quiet_NaN(), 0.0f, &a), 0.0f);
     EXPECT_TRUE(std::isnan(a));
 }
 
@@ -176,10 +177,10 @@ TEST_F(WeightedImage, ZeroAlphaGivesZeroLuminance)
 {
     float a = -1.0f;
     // Exactly on pixel (2, 0), whose alpha is 0 while its luminance is 0.4.
-    EXPECT_EQ(image.sample_weighted(2.0f, 0.0f, &a), 0.0f);
+    EXPECT_EQ(sample_weighted(image, 2.0f, 0.0f, &a), 0.0f);
     EXPECT_EQ(a, 0.0f);
     Image<float> empty(nullptr, 0, 0, 2);
-    EXPECT_EQ(empty.sample_weighted(0.5f, 0.5f, &a), 0.0f);
+    EXPECT_EQ(sample_weighted(empty, 0.5f, 0.5f, &a), 0.0f);
     EXPECT_EQ(a, 0.0f);
 }
 
