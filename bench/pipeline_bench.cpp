@@ -170,12 +170,6 @@ struct Pipeline {
         context.shape = shape_from_popup(shape);
         context.depth = sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
 
-        params.src_to_box.set_identity();
-        params.box_to_grid.set_identity();
-        params.src_to_grid.set_identity();
-        params.box_to_src.set_identity();
-        params.grid_to_box.set_identity();
-        params.grid_to_src.set_identity();
         init_inner_params(context, params);
 
         auto side = [](float extent) { return static_cast<uint32_t>(std::ceil(extent)); };

@@ -1,7 +1,6 @@
 // Mat3 arithmetic and init_inner_params: the screen geometry of one frame.
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "base/processor_count.h"
 #include "halftone/halftone_params.h"
@@ -111,26 +110,6 @@ float finite_or_zero(float value)
     return std::isfinite(value) ? value : 0.0f;
 }
 
-// Truncating quotient of two world sizes; an empty or negative input size has
-// no ratio (and INT_MIN / -1 must not be formed).
-float size_ratio(int32_t out_size, int32_t in_size)
-{
-    if (in_size <= 0)
-        return 0.0f;
-    return static_cast<float>(out_size / in_size);
-}
-
-// ceil(v) as an unsigned count, saturating instead of overflowing.
-uint32_t ceil_count(float v)
-{
-    const float c = std::ceil(v);
-    if (!(c > 0.0f))
-        return 0;
-    if (c >= 4294967296.0f)
-        return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(c);
-}
-
 struct Bounds {
     float min_x, min_y, max_x, max_y;
 };
@@ -196,8 +175,6 @@ void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& param
     params.scale_x = downsample_scale(context.downsample_x);
     params.scale_y = downsample_scale(context.downsample_y);
 
-    params.ratio_x = size_ratio(out.width, in.width);
-    params.ratio_y = size_ratio(out.height, in.height);
     params.cell_size = params.scale_x * dot_size;
 
     params.dot_radius = dot_size * 0.5f * 1.4142135f * params.scale_x;
@@ -250,12 +227,6 @@ void init_inner_params(HalfTone_Params& context, HalfTone_Inner_Params<T>& param
     params.box_to_src.inverse(src_to_box);
     params.grid_to_box.inverse(box_to_grid);
     params.grid_to_src.inverse(params.src_to_grid);
-
-    params.cell_pixels_x = ceil_count(params.scale_x * dot_size);
-    params.cell_pixels_y = ceil_count(params.scale_y * dot_size);
-    params.cell_pixel_count = params.cell_pixels_x * params.cell_pixels_y;
-    params.inv_cell_pixels_x = 1.0f / static_cast<float>(params.cell_pixels_x);
-    params.inv_cell_pixels_y = 1.0f / static_cast<float>(params.cell_pixels_y);
 }
 
 template void init_inner_params<unsigned char>(HalfTone_Params&, HalfTone_Inner_Params<unsigned char>&);

@@ -49,8 +49,6 @@ struct HalfTone_Inner_Params {
     int32_t worker_count;   ///< threads per stage of the thread-block strategy, >= 1
     float scale_x;          ///< downsample factor, horizontal
     float scale_y;          ///< downsample factor, vertical
-    float ratio_x;          ///< output width / input width (integer quotient); unused by the stages
-    float ratio_y;          ///< output height / input height (integer quotient); unused by the stages
     float cell_size;        ///< cell pitch in buffer pixels: scale_x * DotSize
     float dot_radius;       ///< extent of a full-ink dot in buffer pixels
     float angle;            ///< screen rotation, radians
@@ -68,11 +66,6 @@ struct HalfTone_Inner_Params {
     float grid_origin_y;
     float grid_width;       ///< cell grid extent; allocated with ceil of each
     float grid_height;
-    uint32_t cell_pixels_x; ///< ceil(scale_x * DotSize); unused by the stages
-    uint32_t cell_pixels_y;
-    uint32_t cell_pixel_count;
-    float inv_cell_pixels_x;
-    float inv_cell_pixels_y;
 };
 
 /// Derives the frame's geometry from the render context and also sets

@@ -108,12 +108,6 @@ template <typename T>
 void render_frame(HalfTone_Params* context, int32_t worker_count)
 {
     HalfTone_Inner_Params<T> params{};
-    params.src_to_box.set_identity();
-    params.box_to_grid.set_identity();
-    params.src_to_grid.set_identity();
-    params.box_to_src.set_identity();
-    params.grid_to_box.set_identity();
-    params.grid_to_src.set_identity();
     // Must come first: it also sets the byte sizes of both views.
     init_inner_params(*context, params);
     // Several frames may render at once on the host's threads; each takes its
