@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The README's figures of the ruvivedu tool, measured again.
+"""The ruvivedu tool's figures in docs/performance.md, measured again.
 
     bench/tool_figures.py [--tool PATH] [--before PATH] [--runs N] [--keep DIR] [--smoke]
 
@@ -20,7 +20,7 @@ runs after two warm-up runs):
     on the same files in the same run: the frames, and the sequence as it
     renders it (without --jobs, which it may not know).
 
-It prints the machine, its load before and after, the table the README
+It prints the machine, its load before and after, the table docs/performance.md
 carries, and the two targets. --smoke does it all on small pictures and
 four frames, once each, to check that the script still runs (CI does). Needs hyperfine and oiiotool
 (openimageio-tools) on PATH; builds the tool in build/default when it is not
