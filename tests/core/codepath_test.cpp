@@ -17,7 +17,7 @@
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "base/pixel_path.h"
-#include "host_world.h"
+#include "test_world.h"
 #include "pipeline/frame_render.h"
 
 using namespace ruvivedu;

@@ -10,7 +10,7 @@
 #include <malloc.h>
 #endif
 
-#include "host_world.h"
+#include "test_world.h"
 #include "pipeline/frame_render.h"
 #include "base/image.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host_world.h"
+#include "test_world.h"
 #include "pipeline/frame_render.h"
 
 using namespace ruvivedu;
