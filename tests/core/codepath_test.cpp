@@ -28,7 +28,8 @@ void PrintTo(PixelPath path, std::ostream* out);
 
 namespace {
 
-using test_world::HostWorld;
+using test_world::pixels_pad;
+using test_world::TestWorld;
 
 // Restores the path in force when a test ends, whatever it forced.
 class PathGuard {
@@ -100,7 +101,7 @@ std::string describe(int depth, const Geometry& g, int32_t shape, int32_t sampli
 // white, negative, infinite and NaN components, so the wide code's NaN and
 // range handling is compared too.
 template <typename T>
-void add_odd_values(HostWorld<T>& w)
+void add_odd_values(TestWorld<T>& w)
 {
     if constexpr (std::is_floating_point_v<T>) {
         const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -129,7 +130,7 @@ void add_odd_values(HostWorld<T>& w)
 
 // A render context for the worlds with the geometry's screen and reduction.
 template <typename T>
-HalfTone_Params context_for(const Geometry& g, HostWorld<T>& in, HostWorld<T>& out)
+HalfTone_Params context_for(const Geometry& g, TestWorld<T>& in, TestWorld<T>& out)
 {
     HalfTone_Params c = test_world::make_context(in, out);
     c.dot_size = g.dot_size;
@@ -144,7 +145,7 @@ HalfTone_Params context_for(const Geometry& g, HostWorld<T>& in, HostWorld<T>& o
 // A float layer of grey noise from -2 to 1.2: ink from -0.2 to 3 changing
 // from one pixel to the next, so neighbouring dots range from none to three
 // times full size and dots reach as far as their shape lets them.
-void paint_noise(HostWorld<float>& w, uint32_t seed)
+void paint_noise(TestWorld<float>& w, uint32_t seed)
 {
     uint32_t state = seed * 2654435761u + 1;
     for (int32_t y = 0; y < w.height; ++y)
@@ -161,7 +162,7 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
 {
     // Padding of one pixel plus the world's own guards: rows start off any
     // 16-byte boundary.
-    HostWorld<T> in(g.in_width, g.in_height, 1), out(g.out_width, g.out_height, 2);
+    TestWorld<T> in(g.in_width, g.in_height, pixels_pad<T>(1)), out(g.out_width, g.out_height, pixels_pad<T>(2));
     test_world::paint_test_layer(in);
     add_odd_values(in);
     if constexpr (std::is_floating_point_v<T>) {
@@ -181,7 +182,7 @@ std::vector<unsigned char> render(const Geometry& g, int32_t shape, int32_t samp
 template <typename T>
 DotWalk walk_of(const Geometry& g, int32_t shape)
 {
-    HostWorld<T> in(g.in_width, g.in_height, 0), out(g.out_width, g.out_height, 0);
+    TestWorld<T> in(g.in_width, g.in_height, 0), out(g.out_width, g.out_height, 0);
     HalfTone_Params c = context_for(g, in, out);
     HalfTone_Inner_Params<T> params{};
     init_inner_params(c, params);

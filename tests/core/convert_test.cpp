@@ -181,7 +181,7 @@ TYPED_TEST(ConvertTest, PaddedAndBottomUpWorldsAreAddressedThroughRowbytes)
                 EXPECT_EQ(out.get(x, y, 2), level(x, y));
             }
         }
-        EXPECT_TRUE(out.padding_untouched());
+        EXPECT_TRUE(out.guards_intact());
     }
 }
 
@@ -257,7 +257,7 @@ TYPED_TEST(ConvertTest, JobsWriteOnlyTheirRows)
                 EXPECT_EQ(std::memcmp(row, untouched.data(), row_bytes), 0) << "row " << y;
             }
         }
-        EXPECT_TRUE(part.padding_untouched());
+        EXPECT_TRUE(part.guards_intact());
     }
 }
 

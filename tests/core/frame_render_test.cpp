@@ -22,7 +22,8 @@ using namespace ruvivedu;
 
 namespace {
 
-using test_world::HostWorld;
+using test_world::pixels_pad;
+using test_world::TestWorld;
 using test_world::make_context;
 using test_world::white;
 
@@ -31,17 +32,9 @@ struct FrameRender : ::testing::Test {};
 using ComponentTypes = ::testing::Types<unsigned char, unsigned short, float>;
 TYPED_TEST_SUITE(FrameRender, ComponentTypes);
 
-template <typename T>
-void fill(HostWorld<T>& w, T a, T r, T g, T b)
-{
-    for (int32_t y = 0; y < w.height; ++y)
-        for (int32_t x = 0; x < w.width; ++x)
-            w.set(x, y, a, r, g, b);
-}
-
 // Every pixel of `w` equals (a, r, g, b).
 template <typename T>
-::testing::AssertionResult all_pixels(const HostWorld<T>& w, T a, T r, T g, T b)
+::testing::AssertionResult all_pixels(const TestWorld<T>& w, T a, T r, T g, T b)
 {
     for (int32_t y = 0; y < w.height; ++y)
         for (int32_t x = 0; x < w.width; ++x) {
@@ -64,8 +57,8 @@ TYPED_TEST(FrameRender, WhiteLayerStaysPaper)
     for (int32_t shape : {1, 2, 3})
         for (int32_t sampling : {1, 2})
             for (bool alpha : {false, true}) {
-                HostWorld<T> in(48, 40), out(48, 40);
-                fill(in, w, w, w, w);
+                TestWorld<T> in(48, 40, pixels_pad<T>(3)), out(48, 40, pixels_pad<T>(3));
+                in.fill(w, w, w, w);
                 HalfTone_Params c = make_context(in, out);
                 c.shape = shape_from_popup(shape);
                 c.sampling = sampling_from_popup(sampling);
@@ -88,8 +81,8 @@ TYPED_TEST(FrameRender, BlackLayerIsFullInk)
     const T w = white<T>();
     for (int32_t shape : {1, 2, 3})
         for (int32_t sampling : {1, 2}) {
-            HostWorld<T> in(48, 40), out(48, 40);
-            fill(in, w, T(0), T(0), T(0));
+            TestWorld<T> in(48, 40, pixels_pad<T>(3)), out(48, 40, pixels_pad<T>(3));
+            in.fill(w, T(0), T(0), T(0));
             HalfTone_Params c = make_context(in, out);
             c.shape = shape_from_popup(shape);
             c.sampling = sampling_from_popup(sampling);
@@ -111,9 +104,9 @@ TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
     const T w = white<T>();
     // 1024 x 1024 at DotSize 1: the box image and the cell grid are large
     // enough (8 MiB and more) to be kept.
-    HostWorld<T> black(1024, 1024, 0), paper(1024, 1024, 0), out(1024, 1024, 0);
-    fill(black, w, T(0), T(0), T(0));
-    fill(paper, w, w, w, w);
+    TestWorld<T> black(1024, 1024, 0), paper(1024, 1024, 0), out(1024, 1024, 0);
+    black.fill(w, T(0), T(0), T(0));
+    paper.fill(w, w, w, w);
     for (int32_t shape : {1, 2, 3})
         for (int32_t sampling : {1, 2}) {
             release_kept_image_memory();
@@ -139,7 +132,7 @@ TEST(FrameRenderKeptMemory, ReusedBuffersNeverShowTheFrameBefore)
 TEST(FrameRenderKeptMemory, AFrameKeepsNoMoreThanFramesOfItsSizeNeed)
 {
     using T = unsigned char;
-    HostWorld<T> in(2048, 1024, 0), out(2048, 1024, 0);
+    TestWorld<T> in(2048, 1024, 0), out(2048, 1024, 0);
     test_world::paint_test_layer(in);
     release_kept_image_memory();
     HalfTone_Params fine = make_context(in, out);
@@ -161,8 +154,8 @@ TYPED_TEST(FrameRender, TransparentLayerGetsNoInk)
 {
     using T = TypeParam;
     const T w = white<T>();
-    HostWorld<T> in(33, 21), out(33, 21);
-    fill(in, T(0), T(0), T(0), T(0));
+    TestWorld<T> in(33, 21, pixels_pad<T>(3)), out(33, 21, pixels_pad<T>(3));
+    in.fill(T(0), T(0), T(0), T(0));
     HalfTone_Params c = make_context(in, out);
     render_frame<T>(&c);
     EXPECT_TRUE(all_pixels(out, T(0), w, w, w));
@@ -180,8 +173,8 @@ TYPED_TEST(FrameRender, TransparentLayerGetsNoInk)
 TEST(FrameRenderByHand, SingleSquareDot)
 {
     using T = unsigned char;
-    HostWorld<T> in(40, 40), out(40, 40);
-    fill(in, T(255), T(255), T(255), T(255));
+    TestWorld<T> in(40, 40, pixels_pad<T>(3)), out(40, 40, pixels_pad<T>(3));
+    in.fill(T(255), T(255), T(255), T(255));
     in.set(20, 20, 255, 0, 0, 0);
     HalfTone_Params c = make_context(in, out);
     c.dot_size = 8.0f;
@@ -204,8 +197,8 @@ TEST(FrameRenderByHand, SingleSquareDot)
 TEST(FrameRenderByHand, AlphaOnScalesInkByTheLayerAlpha)
 {
     using T = unsigned char;
-    HostWorld<T> in(40, 40), out(40, 40);
-    fill(in, T(128), T(0), T(0), T(0));
+    TestWorld<T> in(40, 40, pixels_pad<T>(3)), out(40, 40, pixels_pad<T>(3));
+    in.fill(T(128), T(0), T(0), T(0));
     HalfTone_Params c = make_context(in, out);
     c.alpha = true;
     render_frame<T>(&c);
@@ -216,7 +209,7 @@ TEST(FrameRenderByHand, AlphaOnScalesInkByTheLayerAlpha)
 template <typename T>
 std::vector<unsigned char> render_with_workers(int32_t shape, int32_t sampling, bool alpha, int32_t workers)
 {
-    HostWorld<T> in(61, 47), out(61, 47);
+    TestWorld<T> in(61, 47, pixels_pad<T>(3)), out(61, 47, pixels_pad<T>(3));
     test_world::paint_test_layer(in);
     HalfTone_Params c = make_context(in, out);
     c.dot_size = 7.5f;
@@ -252,8 +245,8 @@ TYPED_TEST(FrameRender, OutputIsIdenticalForAnyWorkerCount)
 TYPED_TEST(FrameRender, WorldLayoutDoesNotChangeThePicture)
 {
     using T = TypeParam;
-    HostWorld<T> packed_in(50, 37, 0), packed_out(50, 37, 0);
-    HostWorld<T> flipped_in(50, 37, 5, true), flipped_out(50, 37, 2, true);
+    TestWorld<T> packed_in(50, 37, 0), packed_out(50, 37, 0);
+    TestWorld<T> flipped_in(50, 37, pixels_pad<T>(5), true), flipped_out(50, 37, pixels_pad<T>(2), true);
     test_world::paint_test_layer(packed_in);
     test_world::paint_test_layer(flipped_in);
     HalfTone_Params a = make_context(packed_in, packed_out);
@@ -270,7 +263,7 @@ TYPED_TEST(FrameRender, WorldLayoutDoesNotChangeThePicture)
 TYPED_TEST(FrameRender, SmallerOutputIsTheTopLeftOfTheFullRender)
 {
     using T = TypeParam;
-    HostWorld<T> in(64, 48), full(64, 48), part(40, 30);
+    TestWorld<T> in(64, 48, pixels_pad<T>(3)), full(64, 48, pixels_pad<T>(3)), part(40, 30, pixels_pad<T>(3));
     test_world::paint_test_layer(in);
     HalfTone_Params a = make_context(in, full);
     render_frame<T>(&a);
@@ -289,8 +282,8 @@ TYPED_TEST(FrameRender, LargerOutputStaysInsideBothWorlds)
 {
     using T = TypeParam;
     const T w = white<T>();
-    HostWorld<T> in(30, 20), out(45, 33);
-    fill(in, w, w, w, w);
+    TestWorld<T> in(30, 20, pixels_pad<T>(3)), out(45, 33, pixels_pad<T>(3));
+    in.fill(w, w, w, w);
     HalfTone_Params c = make_context(in, out);
     render_frame<T>(&c);
     EXPECT_TRUE(out.guards_intact());
@@ -302,13 +295,13 @@ TYPED_TEST(FrameRender, LargerOutputStaysInsideBothWorlds)
 TYPED_TEST(FrameRender, EmptyWorldsLeaveTheOutputUntouched)
 {
     using T = TypeParam;
-    HostWorld<T> empty(0, 0), out(16, 16);
-    fill(out, T(7), T(7), T(7), T(7));
+    TestWorld<T> empty(0, 0, pixels_pad<T>(3)), out(16, 16, pixels_pad<T>(3));
+    out.fill(T(7), T(7), T(7), T(7));
     HalfTone_Params c = make_context(empty, out);
     render_frame<T>(&c);
     EXPECT_TRUE(all_pixels(out, T(7), T(7), T(7), T(7)));
 
-    HostWorld<T> in(16, 16), no_rows(16, 0);
+    TestWorld<T> in(16, 16, pixels_pad<T>(3)), no_rows(16, 0, pixels_pad<T>(3));
     test_world::paint_test_layer(in);
     HalfTone_Params d = make_context(in, no_rows);
     render_frame<T>(&d);
@@ -323,7 +316,7 @@ TYPED_TEST(FrameRender, EmptyWorldsLeaveTheOutputUntouched)
 template <typename T>
 std::vector<unsigned char> render_context_variant(void (*adjust)(HalfTone_Params&))
 {
-    HostWorld<T> in(45, 35), out(45, 35);
+    TestWorld<T> in(45, 35, pixels_pad<T>(3)), out(45, 35, pixels_pad<T>(3));
     test_world::paint_test_layer(in);
     HalfTone_Params c = make_context(in, out);
     c.dot_size = 6.0f;
@@ -364,9 +357,9 @@ TYPED_TEST(FrameRender, OutOfRangeParametersRenderAsTheirValidNeighbour)
 TYPED_TEST(FrameRender, AbsurdGeometryRaisesMemoryExceptionAndWritesNothing)
 {
     using T = TypeParam;
-    HostWorld<T> in(20, 20), out(20, 20);
+    TestWorld<T> in(20, 20, pixels_pad<T>(3)), out(20, 20, pixels_pad<T>(3));
     test_world::paint_test_layer(in);
-    fill(out, T(3), T(3), T(3), T(3));
+    out.fill(T(3), T(3), T(3), T(3));
     HalfTone_Params tiny_scale = make_context(in, out);
     tiny_scale.downsample_x = {1, 4000000000u};  // one pixel is 4e9 layer pixels
     EXPECT_THROW(render_frame<T>(&tiny_scale), memory_exception);
@@ -393,7 +386,7 @@ TEST(FrameRenderFloat, NonFinitePixelsStayInsideTheWorld)
     const float inf = std::numeric_limits<float>::infinity();
     for (int32_t shape : {1, 2, 3})
         for (int32_t sampling : {1, 2}) {
-            HostWorld<float> in(36, 28), out(36, 28);
+            TestWorld<float> in(36, 28, pixels_pad<float>(3)), out(36, 28, pixels_pad<float>(3));
             test_world::paint_test_layer(in);
             for (int32_t x = 0; x < 36; ++x) {
                 in.set(x, 3, nan, nan, 0.5f, 0.5f);

@@ -217,7 +217,7 @@ void expect_frames_match()
                         HalfTone_Params fused = context_for<T>(s, w.in.view, w.fused.view, shape, sampling, alpha);
                         render_frame<T>(&fused);
                         ASSERT_EQ(w.fused.bytes, w.reference.bytes);
-                        EXPECT_TRUE(w.fused.padding_untouched());
+                        EXPECT_TRUE(w.fused.guards_intact());
                     }
                 }
             }
@@ -389,7 +389,7 @@ TYPED_TEST(FusedStageTest, DotsIntoTheLayerWriteOnlyTheirRows)
                         const char* want = y >= first && y < end ? layer_row(whole.view, y) : untouched.data();
                         ASSERT_EQ(std::memcmp(row, want, row_bytes), 0) << "row " << y;
                     }
-                    EXPECT_TRUE(part.padding_untouched());
+                    EXPECT_TRUE(part.guards_intact());
                 }
             }
         }

@@ -21,7 +21,8 @@ using namespace ruvivedu;
 
 namespace {
 
-using test_world::HostWorld;
+using test_world::pixels_pad;
+using test_world::TestWorld;
 
 constexpr int32_t golden_width = 96;
 constexpr int32_t golden_height = 64;
@@ -65,7 +66,7 @@ std::string golden_path(const GoldenCase& c)
 template <typename T>
 std::vector<unsigned char> render_golden(const GoldenCase& gc)
 {
-    HostWorld<T> in(golden_width, golden_height, 2), out(golden_width, golden_height, 1, true);
+    TestWorld<T> in(golden_width, golden_height, pixels_pad<T>(2)), out(golden_width, golden_height, pixels_pad<T>(1), true);
     test_world::paint_test_layer(in);
     HalfTone_Params c = test_world::make_context(in, out);
     // Fractional DotSize and Offset and an odd angle, so no position falls on a

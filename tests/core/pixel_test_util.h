@@ -12,6 +12,7 @@
 #include "halftone/halftone_params.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "test_world.h"
 
 namespace pixel_test {
 
@@ -56,70 +57,8 @@ inline Mat3 affine(float m00, float m01, float m10, float m11, float m20, float 
     return m;
 }
 
-/// Byte written around and between the rows of a test world, to catch writes outside it.
-constexpr unsigned char guard_byte = 0xA5;
-
-/// A host world of ARGB pixels in memory, rows `pad` bytes longer than needed and,
-/// if bottom_up, stored last row first (negative rowbytes).
-template <typename T>
-struct TestWorld {
-    std::vector<unsigned char> bytes;
-    LayerParams view{};
-
-    TestWorld(int width, int height, int pad = 0, bool bottom_up = false)
-    {
-        const int pixel = 4 * static_cast<int>(sizeof(T));
-        const int stride = width * pixel + pad;
-        bytes.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height), guard_byte);
-        char* base = reinterpret_cast<char*>(bytes.data());
-        view.data = bottom_up && height > 0 ? base + static_cast<std::ptrdiff_t>(height - 1) * stride : base;
-        view.rowbytes = bottom_up ? -stride : stride;
-        view.width = width;
-        view.height = height;
-        view.deep = sizeof(T) == 2;
-        view.num_channels = 4;
-        view.bytes_per_channel = static_cast<int32_t>(sizeof(T));
-        view.bytes_per_pixel = pixel;
-    }
-
-    void set(int x, int y, T a, T r, T g, T b)
-    {
-        const T c[4] = {a, r, g, b};
-        std::memcpy(layer_pixel(view, x, y), c, sizeof c);
-    }
-
-    void fill(T a, T r, T g, T b)
-    {
-        for (int y = 0; y < view.height; ++y) {
-            for (int x = 0; x < view.width; ++x) {
-                set(x, y, a, r, g, b);
-            }
-        }
-    }
-
-    /// Component c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y).
-    T get(int x, int y, int c) const
-    {
-        T value;
-        std::memcpy(&value, layer_pixel(view, x, y) + c * static_cast<int>(sizeof(T)), sizeof value);
-        return value;
-    }
-
-    /// Whether every padding byte after the pixels of each row still holds guard_byte.
-    bool padding_untouched() const
-    {
-        const int used = view.width * view.bytes_per_pixel;
-        for (int y = 0; y < view.height; ++y) {
-            const char* row = layer_row(view, y);
-            for (int i = used; i < std::abs(view.rowbytes); ++i) {
-                if (static_cast<unsigned char>(row[i]) != guard_byte) {
-                    return false;
-                }
-            }
-        }
-        return true;
-    }
-};
+using test_world::guard_byte;
+using test_world::TestWorld;
 
 inline float& at(Image<float>& image, int x, int y, int c = 0)
 {

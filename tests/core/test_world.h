@@ -1,5 +1,5 @@
-// Test host worlds: ARGB pixel buffers with padded rows, guard bytes and optional
-// bottom-up row order, plus a render context filled the way the shell fills it.
+// The core tests' host world: ARGB pixel buffers with padded rows, guard bytes and
+// optional bottom-up row order, plus a render context filled the way the shell fills it.
 #pragma once
 
 #include <cstdint>
@@ -22,37 +22,56 @@ constexpr Depth depth_of()
     return sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
 }
 
-/// A host world of ARGB pixels of type T. Rows are padded by `pad_pixels`
-/// pixels of guard bytes, and guard_bytes more lie before the first and after
-/// the last row, so a write outside the world shows up in guards_intact().
+/// Bytes of `n` pixels of T: padding of whole pixels, which keeps every row aligned as the first.
+template <typename T>
+constexpr int32_t pixels_pad(int32_t n)
+{
+    return n * 4 * static_cast<int32_t>(sizeof(T));
+}
+
+/// A host world of ARGB pixels of type T, the one world of the core tests. Rows
+/// are padded by `pad_bytes` (any number: an odd one leaves no row but the first
+/// aligned), and guard_bytes more lie before the first and after the last row;
+/// padding, guards and, until something writes them, the pixels hold guard_byte,
+/// so a stage that leaves a pixel unwritten or writes outside the world shows.
 /// A bottom-up world keeps its rows in reverse memory order: the view's data
 /// points at the top row, which lies last in memory, and rowbytes is negative.
 template <typename T>
-struct HostWorld {
+struct TestWorld {
     int32_t width = 0;
     int32_t height = 0;
     int32_t stride = 0;  // bytes between rows in memory, always positive
     bool bottom_up = false;
     std::vector<unsigned char> bytes;
+    /// The view as the shell fills it, with the byte sizes the geometry sets.
+    LayerParams view{};
 
-    HostWorld(int32_t w, int32_t h, int32_t pad_pixels = 3, bool bottom_up_rows = false)
-        : width(w), height(h), stride((w + pad_pixels) * 4 * static_cast<int32_t>(sizeof(T))),
-          bottom_up(bottom_up_rows),
+    TestWorld(int32_t w, int32_t h, int32_t pad_bytes = 0, bool bottom_up_rows = false)
+        : width(w), height(h), stride(pixels_pad<T>(w) + pad_bytes), bottom_up(bottom_up_rows),
           bytes(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h > 0 ? h : 0) + 2 * guard_bytes,
                 guard_byte)
     {
-        for (int32_t y = 0; y < height; ++y)
-            for (int32_t x = 0; x < width; ++x)
-                set(x, y, T(0), T(0), T(0), T(0));
+        view.data = reinterpret_cast<char*>(height > 0 ? row_start(0) : bytes.data() + guard_bytes);
+        view.rowbytes = bottom_up ? -stride : stride;
+        view.width = width;
+        view.height = height;
+        view.deep = sizeof(T) == 2;
+        view.num_channels = 4;
+        view.bytes_per_channel = static_cast<int32_t>(sizeof(T));
+        view.bytes_per_pixel = pixels_pad<T>(1);
     }
+    // The view points into the world's own bytes.
+    TestWorld(const TestWorld&) = delete;
+    TestWorld& operator=(const TestWorld&) = delete;
 
     unsigned char* row_start(int32_t y)
     {
         const int32_t memory_row = bottom_up ? height - 1 - y : y;
         return bytes.data() + guard_bytes + static_cast<std::size_t>(memory_row) * stride;
     }
-    const unsigned char* row_start(int32_t y) const { return const_cast<HostWorld*>(this)->row_start(y); }
+    const unsigned char* row_start(int32_t y) const { return const_cast<TestWorld*>(this)->row_start(y); }
 
+    /// Component c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y).
     T get(int32_t x, int32_t y, int c) const
     {
         T v;
@@ -67,18 +86,11 @@ struct HostWorld {
         put(x, y, 2, g);
         put(x, y, 3, b);
     }
-
-    /// The view as the shell fills it (byte sizes are left to the geometry).
-    LayerParams view()
+    void fill(T a, T r, T g, T b)
     {
-        LayerParams v{};
-        v.data = reinterpret_cast<char*>(height > 0 ? row_start(0) : bytes.data() + guard_bytes);
-        v.rowbytes = bottom_up ? -stride : stride;
-        v.width = width;
-        v.height = height;
-        v.deep = sizeof(T) == 2;
-        v.num_channels = 4;
-        return v;
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                set(x, y, a, r, g, b);
     }
 
     /// True when no byte outside the pixels of the world was changed.
@@ -112,11 +124,11 @@ struct HostWorld {
 /// DotSize 32, 45 degrees, Offset at the layer centre, Alpha off, BiLinear) at
 /// full resolution.
 template <typename T>
-HalfTone_Params make_context(HostWorld<T>& in, HostWorld<T>& out)
+HalfTone_Params make_context(TestWorld<T>& in, TestWorld<T>& out)
 {
     HalfTone_Params c{};
-    c.in_layer = in.view();
-    c.out_layer = out.view();
+    c.in_layer = in.view;
+    c.out_layer = out.view;
     c.frame_width = in.width;
     c.frame_height = in.height;
     c.extent_hint = {0, 0, in.width, in.height};
@@ -147,7 +159,7 @@ constexpr T white()
 /// transparent band, hard-edged opaque black and white blocks, and a
 /// half-transparent disc. Values are built in 0..1 and scaled to T.
 template <typename T>
-void paint_test_layer(HostWorld<T>& w)
+void paint_test_layer(TestWorld<T>& w)
 {
     const float full = static_cast<float>(white<T>());
     auto scaled = [&](float v) {
