@@ -168,7 +168,7 @@ struct Pipeline {
         context.offset_y = static_cast<float>(height) * 0.5f;
         context.sampling = sampling_from_popup(sampling);
         context.shape = shape_from_popup(shape);
-        context.depth = sizeof(T) == 1 ? Depth::u8 : (sizeof(T) == 2 ? Depth::u16 : Depth::f32);
+        context.depth = sizeof(T) == 1 ? ruvivedu::Depth::u8 : (sizeof(T) == 2 ? ruvivedu::Depth::u16 : ruvivedu::Depth::f32);
 
         init_inner_params(context, params);
 
@@ -317,7 +317,7 @@ struct FrameCase {
 
 std::string case_name(const FrameCase& c)
 {
-    return std::string(c.shape_name) + "-" + (c.sampling == Sampling::bilinear ? "bilinear" : "nearest") + "-" +
+    return std::string(c.shape_name) + "-" + (c.sampling == 1 ? "bilinear" : "nearest") + "-" +
            std::to_string(static_cast<int>(c.dot_size));
 }
 
