@@ -96,14 +96,21 @@ int rows_of(const Image<float>* image)
     return static_cast<int>(image->height);
 }
 
-// Rows a stage runs between two questions to the host: about an eighth of the
-// stage, whole bands of 32 rows (the span walk's unit), at least 64 and at most
-// 1024 rows, so that a UHD frame's dots ask 8 times and the 30000-row frame's
-// every second or so.
-int chunk_rows(int rows)
+// Layer pixels of work between two questions to the host. Each chunk of rows
+// is a parallel loop of its own, whose end waits for every worker: on a busy
+// machine that wait costs a scheduler slice, about 7 ms on the two-processor
+// development machine, so a chunk is as large as cancelling allows. 2^24 pixels
+// (two UHD frames) keep a UHD frame to one chunk a stage, asked between stages,
+// and ask the 30000 x 30000 frame some 55 times a stage, every few tenths of a
+// second.
+constexpr int64_t default_check_pixels = int64_t{1} << 24;
+
+// Rows of a stage between two questions: `row_pixels` layer pixels of work a
+// row, whole bands of 32 rows (the span walk's unit).
+int chunk_rows(int64_t check_pixels, int64_t row_pixels)
 {
-    const int eighth = (rows / 8 + 31) / 32 * 32;
-    return std::min(1024, std::max(64, eighth));
+    const int64_t rows = check_pixels / std::max<int64_t>(row_pixels, 1);
+    return static_cast<int>(std::clamp<int64_t>((rows + 31) / 32 * 32, 32, int64_t{1} << 30));
 }
 
 // Asks the host between chunks of rows whether to go on and tells it how far
@@ -122,18 +129,20 @@ public:
             monitor_.progress(monitor_.host, clamp_count(done_), clamp_count(total_));
     }
 
-    // Runs rows [first, last) of a stage as chunks, each through `run(begin, end)`;
-    // false when the host called the frame off before a chunk.
+    // Runs rows [first, last) of a stage as chunks, each through `run(begin, end)`,
+    // a row being `row_pixels` layer pixels of work; false when the host called
+    // the frame off before a chunk.
     template <typename Run>
-    bool rows(int first, int last, Run run)
+    bool rows(int first, int last, int64_t row_pixels, Run run)
     {
-        const int chunk = chunk_rows(last - first);
-        for (int a = first; a < last; a += chunk) {
+        const int64_t budget = monitor_.check_pixels > 0 ? monitor_.check_pixels : default_check_pixels;
+        const int chunk = chunk_rows(budget, row_pixels);
+        for (int64_t a = first; a < last; a += chunk) {
             if (cancelled())
                 return false;
-            const int b = std::min(last, a + chunk);
-            run(a, b);
-            advance(b - a);
+            const int b = static_cast<int>(std::min<int64_t>(last, a + chunk));
+            run(static_cast<int>(a), b);
+            advance(b - static_cast<int>(a));
         }
         return true;
     }
@@ -330,8 +339,13 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
     if (!whole) {
         source = layer_view;
         if (!(input_span == frame)) {
+            // The layer's size comes from in_data, not from a world the host
+            // holds: one no host has (the largest is 30000 x 30000) is refused
+            // like an image too large to have.
             const uint64_t row = static_cast<uint64_t>(layer_view.width) * static_cast<uint64_t>(bpp);
-            if (row > INT32_MAX)
+            if (static_cast<uint64_t>(layer_view.width) * static_cast<uint64_t>(layer_view.height) >
+                    max_image_pixels ||
+                row > INT32_MAX)
                 throw memory_exception();
             layer_copy.emplace(row * static_cast<uint64_t>(layer_view.height));
             source.data = layer_copy->bytes.get();
@@ -363,23 +377,25 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
         progress.advance(source.height);
     }
 
+    // The sampling's work follows the layer; the dots', the rows drawn.
+    const int64_t layer_pixels = int64_t{source.width} * source.height;
     LayerParams* src = &source;
     Image<float>* box = images.box;
     Image<float>* grid = images.grid;
     if (context->sampling == 1) {
         const LayerToImageJob<T> filter = box_filter_layer<T>;
         const ImageToImageJob<T> resample = resample_bilinear<T>;
-        if (!progress.rows(0, rows_of(box), [&](int a, int b) {
+        if (!progress.rows(0, rows_of(box), layer_pixels / std::max(1, rows_of(box)), [&](int a, int b) {
                 run_rows_parallel<T>(shifted<T>(filter, a), src, box, b - a, &params);
             }))
             return false;
-        if (!progress.rows(0, rows_of(grid), [&](int a, int b) {
+        if (!progress.rows(0, rows_of(grid), layer_pixels / std::max(1, rows_of(grid)), [&](int a, int b) {
                 run_rows_parallel<T>(shifted<T>(resample, a), box, grid, b - a, &params);
             }))
             return false;
     } else {
         const LayerToImageJob<T> nearest = sample_nearest_layer<T>;
-        if (!progress.rows(0, rows_of(grid), [&](int a, int b) {
+        if (!progress.rows(0, rows_of(grid), layer_pixels / std::max(1, rows_of(grid)), [&](int a, int b) {
                 run_rows_parallel<T>(shifted<T>(nearest, a), src, grid, b - a, &params);
             }))
             return false;
@@ -387,7 +403,7 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
 
     const ImageToLayerJob<T> dots = dot_stage<T>(context->shape, context->alpha);
     LayerParams* dst = &paper;
-    if (!progress.rows(paper_first, paper_last, [&](int a, int b) {
+    if (!progress.rows(paper_first, paper_last, paper.width, [&](int a, int b) {
             run_rows_parallel<T>(shifted<T>(dots, a), grid, src, dst, b - a, &params);
         }))
         return false;

@@ -58,6 +58,10 @@ struct RenderMonitor {
     void* host;                                           ///< handed back to both functions
     bool (*cancelled)(void* host);                        ///< true: stop the frame now
     void (*progress)(void* host, int32_t done, int32_t total);  ///< rows done of all the frame's rows
+    /// Layer pixels of work between two questions; 0 for the driver's own
+    /// choice (a few tenths of a second of the largest frames). Smaller values
+    /// are for tests that cancel in the middle of a stage.
+    int64_t check_pixels;
 };
 
 /// Everything one render call needs, filled by the shell on its own stack.

@@ -98,7 +98,7 @@ struct HostMonitor {
 PF_Err run_driver(PF_InData& in_data, HalfTone_Params& context)
 {
     HostMonitor monitor{&in_data};
-    context.monitor = RenderMonitor{&monitor, &HostMonitor::cancelled, &HostMonitor::progress};
+    context.monitor = RenderMonitor{&monitor, &HostMonitor::cancelled, &HostMonitor::progress, 0};
     bool finished = true;
     try {
         switch (context.depth) {
