@@ -233,8 +233,8 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
     const A_long width = layer.width(), height = layer.height();
     host_->set_input(std::move(layer));
     const unsigned char* lent = recycle ? recycle->buffer_begin() : nullptr;
-    // A region's output is the part of it within the layer (for the smart
-    // render the pre-render says so too, and the request goes as asked).
+    // A region's output is the part of it within the layer (the result the
+    // effect's pre-render answers for it); the request goes as asked.
     PF_LRect request{0, 0, width, height};
     PF_LRect part = request;
     if (params.region) {
@@ -270,11 +270,6 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
             turn = std::unique_lock<std::mutex>(*serial_);
         if (params.path == RenderPath::smart) {
             check_command(*host_, host_->smart_pre_render(request), "SMART_PRE_RENDER");
-            const PF_LRect& result = host_->pre_render_output().result_rect;
-            if (result.left != part.left || result.top != part.top || result.right != part.right ||
-                result.bottom != part.bottom)
-                throw ToolError("the plug-in's pre-render answered another result rectangle than the region "
-                                "within the layer");
             check_command(*host_, host_->smart_render(request), "SMART_RENDER");
         } else {
             check_command(*host_, host_->render(), "RENDER");
