@@ -279,9 +279,15 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
     // it at its place renders as always; any other pair of worlds is a part of
     // the layer, rendered against the geometry of the whole, so that its
     // pixels are those of the whole layer's render at the same place.
-    const bool layer_known = context->frame_width > 0 && context->frame_height > 0;
+    // A layer size that does not hold the input world is not the layer's (a
+    // host's input lies within its layer): the input is then taken as the
+    // whole layer, as when no size is given.
     const Span input_span = world_span(*in_layer);
-    const Span frame = layer_known ? Span{0, 0, context->frame_width, context->frame_height} : input_span;
+    const Span layer{0, 0, context->frame_width, context->frame_height};
+    const bool layer_known = context->frame_width > 0 && context->frame_height > 0 &&
+                             input_span.left >= layer.left && input_span.top >= layer.top &&
+                             input_span.right <= layer.right && input_span.bottom <= layer.bottom;
+    const Span frame = layer_known ? layer : input_span;
     const bool whole = input_span == frame && out_layer->origin_x == in_layer->origin_x &&
                        out_layer->origin_y == in_layer->origin_y;
 

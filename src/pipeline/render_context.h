@@ -69,7 +69,8 @@ struct HalfTone_Params {
     LayerParams in_layer;
     /// The layer's size in buffer pixels, its top-left at (0, 0) of the frame in
     /// which the worlds' origins place them: a world may cover part of it. Not
-    /// positive: the input world is the whole layer.
+    /// positive, or not holding the input world: the input world is the whole
+    /// layer.
     int32_t frame_width;
     int32_t frame_height;
     HalfTone_Rect extent_hint;
