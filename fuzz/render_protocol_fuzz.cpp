@@ -15,6 +15,7 @@
 #include "fuzz_check.h"
 #include "render_fuzz_util.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -272,9 +273,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         in_data.output_origin_y = in.ConsumeIntegral<A_long>();
     }
     if (in.ConsumeIntegralInRange(0, 7) == 0) {
-        // A frame size and extent the worlds do not have.
-        in_data.width = in.ConsumeIntegral<A_long>();
-        in_data.height = in.ConsumeIntegral<A_long>();
+        // A frame size and extent the worlds do not have. A layer larger than
+        // the input world is a part render, which costs the layer's size: any
+        // value up to 64 pixels a side.
+        in_data.width = std::min<A_long>(in.ConsumeIntegral<A_long>(), 64);
+        in_data.height = std::min<A_long>(in.ConsumeIntegral<A_long>(), 64);
         in_data.extent_hint = PF_Rect{in.ConsumeIntegral<A_long>(), in.ConsumeIntegral<A_long>(),
                                       in.ConsumeIntegral<A_long>(), in.ConsumeIntegral<A_long>()};
     }

@@ -121,183 +121,176 @@ SubstituteHost* HostCallbacks::host_for(PF_ProgPtr effect_ref, HostOp op)
     return nullptr;
 }
 
+template <typename Body, typename OnFault>
+PF_Err HostCallbacks::serve(SubstituteHost* host, const Opening& opening, Body&& body, OnFault&& on_fault)
+{
+    if (!host) {
+        return opening.hostless ? body(static_cast<SubstituteHost*>(nullptr)) : PF_Err_BAD_CALLBACK_PARAM;
+    }
+    std::lock_guard<std::mutex> lock(host->mutex_);
+    PF_Err err = PF_Err_NONE;
+    if (host->take_fault(opening.op, err)) {
+        on_fault(*host, err);
+    } else {
+        err = body(host);
+    }
+    if (opening.logged) {
+        host->record(opening.op, err, opening.arg);
+    }
+    return err;
+}
+
 // ----- registration --------------------------------------------------------------------------------
 
 A_Err HostCallbacks::registration(PF_PluginDataPtr inPtr, const A_u_char* inNamePtr, const A_u_char* inMatchNamePtr,
                                   const A_u_char* inCategoryPtr, const A_u_char* inEntryPointNamePtr, A_long inkind,
                                   A_long inApiVersionMajor, A_long inApiVersionMinor, A_long inReservedInfo)
 {
-    SubstituteHost* host = t_current;
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    RegistrationCapture& r = host->registration_;
-    r.call_count += 1;
-    r.registration_ptr = inPtr;
-    r.registration_ptr_matches = inPtr == host->registration_ptr();
-    r.name = copy_string(inNamePtr);
-    r.match_name = copy_string(inMatchNamePtr);
-    r.category = copy_string(inCategoryPtr);
-    r.entry_name = copy_string(inEntryPointNamePtr);
-    r.kind = inkind;
-    r.api_major = inApiVersionMajor;
-    r.api_minor = inApiVersionMinor;
-    r.reserved_info = inReservedInfo;
-    if (!r.registration_ptr_matches) {
-        host->record_error("registration callback got a registration pointer the host did not pass");
-    }
-    PF_Err result = host->registration_result_;
-    host->take_fault(HostOp::registration, result);
-    host->record(HostOp::registration, result, 0);
-    return result;
+    // What the plug-in declared is kept even when the host then fails the call.
+    auto capture = [&](SubstituteHost& host) {
+        RegistrationCapture& r = host.registration_;
+        r.call_count += 1;
+        r.registration_ptr = inPtr;
+        r.registration_ptr_matches = inPtr == host.registration_ptr();
+        r.name = copy_string(inNamePtr);
+        r.match_name = copy_string(inMatchNamePtr);
+        r.category = copy_string(inCategoryPtr);
+        r.entry_name = copy_string(inEntryPointNamePtr);
+        r.kind = inkind;
+        r.api_major = inApiVersionMajor;
+        r.api_minor = inApiVersionMinor;
+        r.reserved_info = inReservedInfo;
+        if (!r.registration_ptr_matches) {
+            host.record_error("registration callback got a registration pointer the host did not pass");
+        }
+    };
+    return serve(
+        t_current, {HostOp::registration},
+        [&](SubstituteHost* host) {
+            capture(*host);
+            return host->registration_result_;
+        },
+        [&](SubstituteHost& host, PF_Err) { capture(host); });
 }
 
 // ----- utility callbacks ---------------------------------------------------------------------------
 
 int HostCallbacks::ansi_sprintf(A_char* dst, const A_char* fmt, ...)
 {
-    SubstituteHost* host = t_current;
-    std::unique_lock<std::mutex> lock;
-    if (host) {
-        lock = std::unique_lock<std::mutex>(host->mutex_);
-    }
-    if (!dst || !fmt) {
-        if (host) {
-            host->record_error("sprintf called with a NULL buffer or format");
-            host->record(HostOp::ansi_sprintf, -1, 0);
-        }
-        return -1;
-    }
-    PF_Err fault = 0;
-    if (host && host->take_fault(HostOp::ansi_sprintf, fault)) {
-        host->record(HostOp::ansi_sprintf, fault, 0);
-        return fault;
-    }
-
-    // The callback has no length argument; the host knows the only buffer it is meant for
-    // (out_data's return message) and bounds the write to it.
     std::va_list args;
     va_start(args, fmt);
-    const int length = std::vsnprintf(dst, sprintf_bound, fmt, args);
-    va_end(args);
-
-    if (host) {
-        host->messages_.emplace_back(dst);
-        if (length < 0) {
-            host->record_error("sprintf could not format its arguments");
-        } else if (static_cast<std::size_t>(length) >= sprintf_bound) {
-            host->record_error("sprintf output of " + std::to_string(length) + " characters cut to " +
-                               std::to_string(sprintf_bound - 1));
+    // The call's record holds the count sprintf returns.
+    const int result = serve(t_current, {HostOp::ansi_sprintf, 0, true, true}, [&](SubstituteHost* host) -> PF_Err {
+        if (!dst || !fmt) {
+            if (host) {
+                host->record_error("sprintf called with a NULL buffer or format");
+            }
+            return -1;
         }
-        host->record(HostOp::ansi_sprintf, length, 0);
-    }
-    return length;
+        // The callback has no length argument; the host knows the only buffer it is meant for
+        // (out_data's return message) and bounds the write to it.
+        const int length = std::vsnprintf(dst, sprintf_bound, fmt, args);
+        if (host) {
+            host->messages_.emplace_back(dst);
+            if (length < 0) {
+                host->record_error("sprintf could not format its arguments");
+            } else if (static_cast<std::size_t>(length) >= sprintf_bound) {
+                host->record_error("sprintf output of " + std::to_string(length) + " characters cut to " +
+                                   std::to_string(sprintf_bound - 1));
+            }
+        }
+        return length;
+    });
+    va_end(args);
+    return result;
 }
 
 A_char* HostCallbacks::ansi_strcpy(A_char* dst, const A_char* src)
 {
-    SubstituteHost* host = t_current;
-    std::unique_lock<std::mutex> lock;
-    if (host) {
-        lock = std::unique_lock<std::mutex>(host->mutex_);
-    }
-    if (!dst || !src) {
-        if (host) {
-            host->record_error("strcpy called with a NULL argument");
-            host->record(HostOp::ansi_strcpy, PF_Err_BAD_CALLBACK_PARAM, 0);
-        }
-        return dst;
-    }
-    PF_Err fault = 0;
-    if (host && host->take_fault(HostOp::ansi_strcpy, fault)) {
-        host->record(HostOp::ansi_strcpy, fault, 0);
-        return nullptr;
-    }
-
-    // Bounded to the parameter name field: 31 characters and the NUL.
-    std::size_t length = 0;
-    while (length < strcpy_bound && src[length] != '\0') {
-        ++length;
-    }
-    if (length == strcpy_bound) {
-        length = strcpy_bound - 1;
-        if (host) {
-            host->record_error("strcpy source longer than " + std::to_string(strcpy_bound - 1) + " characters, cut");
-        }
-    }
-    std::memcpy(dst, src, length);
-    dst[length] = '\0';
-    if (host) {
-        host->record(HostOp::ansi_strcpy, PF_Err_NONE, 0);
-    }
-    return dst;
+    A_char* result = dst;
+    serve(
+        t_current, {HostOp::ansi_strcpy, 0, true, true},
+        [&](SubstituteHost* host) -> PF_Err {
+            if (!dst || !src) {
+                if (host) {
+                    host->record_error("strcpy called with a NULL argument");
+                }
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            // Bounded to the parameter name field: 31 characters and the NUL.
+            std::size_t length = 0;
+            while (length < strcpy_bound && src[length] != '\0') {
+                ++length;
+            }
+            if (length == strcpy_bound) {
+                length = strcpy_bound - 1;
+                if (host) {
+                    host->record_error("strcpy source longer than " + std::to_string(strcpy_bound - 1) +
+                                       " characters, cut");
+                }
+            }
+            std::memcpy(dst, src, length);
+            dst[length] = '\0';
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost&, PF_Err) { result = nullptr; });
+    return result;
 }
 
 PF_Err HostCallbacks::copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
                            PF_Rect* dst_r)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::copy);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::copy, err, 0);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::copy, fault)) {
-        return finish(fault);
-    }
-    if (!src || !dst || !src->data || !dst->data) {
-        host->record_error("copy called with a NULL world or pixel pointer");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-
-    // Depth: a world the host owns knows it; any other is read from its deep flag.
-    World* src_owner = host->find_world(src);
-    World* dst_owner = host->find_world(dst);
-    const Depth src_depth = src_owner ? src_owner->depth() : (src->world_flags & PF_WorldFlag_DEEP) ? Depth::u16
-                                                                                                    : Depth::u8;
-    const Depth dst_depth = dst_owner ? dst_owner->depth() : (dst->world_flags & PF_WorldFlag_DEEP) ? Depth::u16
-                                                                                                    : Depth::u8;
-    if (src_depth != dst_depth) {
-        host->record_error("copy between worlds of different depth");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    const std::size_t pixel_bytes = bytes_per_pixel(src_depth);
-    for (const PF_EffectWorld* w : {src, dst}) {
-        const std::int64_t stride = std::llabs(static_cast<std::int64_t>(w->rowbytes));
-        if (w->width < 0 || w->height < 0 ||
-            stride < static_cast<std::int64_t>(w->width) * static_cast<std::int64_t>(pixel_bytes)) {
-            host->record_error("copy called with a world of impossible geometry");
-            return finish(PF_Err_BAD_CALLBACK_PARAM);
+    return serve(host_for(effect_ref, HostOp::copy), {HostOp::copy}, [&](SubstituteHost* host) -> PF_Err {
+        if (!src || !dst || !src->data || !dst->data) {
+            host->record_error("copy called with a NULL world or pixel pointer");
+            return PF_Err_BAD_CALLBACK_PARAM;
         }
-    }
-    const WorldView s{reinterpret_cast<unsigned char*>(src->data), src->rowbytes, src->width, src->height,
-                      pixel_bytes};
-    const WorldView d{reinterpret_cast<unsigned char*>(dst->data), dst->rowbytes, dst->width, dst->height,
-                      pixel_bytes};
-    if ((src_owner && !fits_in(*src_owner, s)) || (dst_owner && !fits_in(*dst_owner, d))) {
-        host->record_error("copy called with a world larger than its pixel buffer");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
 
-    // Null rectangles mean the whole worlds; both are clipped to their worlds and the copy covers the
-    // smaller of the two sizes, from each rectangle's top-left corner.
-    const PF_LRect src_bounds{0, 0, s.width, s.height};
-    const PF_LRect dst_bounds{0, 0, d.width, d.height};
-    const PF_LRect sr = intersect(src_r ? *src_r : src_bounds, src_bounds);
-    const PF_LRect dr = intersect(dst_r ? *dst_r : dst_bounds, dst_bounds);
-    const A_long width = std::min(sr.right - sr.left, dr.right - dr.left);
-    const A_long height = std::min(sr.bottom - sr.top, dr.bottom - dr.top);
-    for (A_long y = 0; y < height; ++y) {
-        const unsigned char* from = s.pixel(sr.left, sr.top + y);
-        unsigned char* to = d.pixel(dr.left, dr.top + y);
-        std::memmove(to, from, static_cast<std::size_t>(width) * pixel_bytes);
-    }
-    return finish(PF_Err_NONE);
+        // Depth: a world the host owns knows it; any other is read from its deep flag.
+        World* src_owner = host->find_world(src);
+        World* dst_owner = host->find_world(dst);
+        auto depth_of = [](const World* owner, const PF_EffectWorld* w) {
+            return owner ? owner->depth() : (w->world_flags & PF_WorldFlag_DEEP) ? Depth::u16 : Depth::u8;
+        };
+        const Depth src_depth = depth_of(src_owner, src);
+        const Depth dst_depth = depth_of(dst_owner, dst);
+        if (src_depth != dst_depth) {
+            host->record_error("copy between worlds of different depth");
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        const std::size_t pixel_bytes = bytes_per_pixel(src_depth);
+        for (const PF_EffectWorld* w : {src, dst}) {
+            const std::int64_t stride = std::llabs(static_cast<std::int64_t>(w->rowbytes));
+            if (w->width < 0 || w->height < 0 ||
+                stride < static_cast<std::int64_t>(w->width) * static_cast<std::int64_t>(pixel_bytes)) {
+                host->record_error("copy called with a world of impossible geometry");
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+        }
+        const WorldView s{reinterpret_cast<unsigned char*>(src->data), src->rowbytes, src->width, src->height,
+                          pixel_bytes};
+        const WorldView d{reinterpret_cast<unsigned char*>(dst->data), dst->rowbytes, dst->width, dst->height,
+                          pixel_bytes};
+        if ((src_owner && !fits_in(*src_owner, s)) || (dst_owner && !fits_in(*dst_owner, d))) {
+            host->record_error("copy called with a world larger than its pixel buffer");
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+
+        // Null rectangles mean the whole worlds; both are clipped to their worlds and the copy covers the
+        // smaller of the two sizes, from each rectangle's top-left corner.
+        const PF_LRect src_bounds{0, 0, s.width, s.height};
+        const PF_LRect dst_bounds{0, 0, d.width, d.height};
+        const PF_LRect sr = intersect(src_r ? *src_r : src_bounds, src_bounds);
+        const PF_LRect dr = intersect(dst_r ? *dst_r : dst_bounds, dst_bounds);
+        const A_long width = std::min(sr.right - sr.left, dr.right - dr.left);
+        const A_long height = std::min(sr.bottom - sr.top, dr.bottom - dr.top);
+        for (A_long y = 0; y < height; ++y) {
+            const unsigned char* from = s.pixel(sr.left, sr.top + y);
+            unsigned char* to = d.pixel(dr.left, dr.top + y);
+            std::memmove(to, from, static_cast<std::size_t>(width) * pixel_bytes);
+        }
+        return PF_Err_NONE;
+    });
 }
 
 // ----- interaction callbacks -----------------------------------------------------------------------
@@ -305,122 +298,113 @@ PF_Err HostCallbacks::copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_Effect
 PF_Err HostCallbacks::checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                                      A_u_long time_scale, PF_ParamDef* param)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkout_param);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkout_param, err, index);
-        return err;
-    };
-    host->param_checkouts_.push_back(ParamCheckout{index, what_time, time_step, time_scale});
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkout_param, fault)) {
-        return finish(fault);
-    }
-    if (!param) {
-        host->record_error("checkout_param called with a NULL definition");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (host->in_param_array(param)) {
-        host->record_error("checkout_param into an entry of the parameter array");
-    }
-    if (index < 0 || static_cast<std::size_t>(index) > host->declared_.size()) {
-        host->record_error("checkout_param of undeclared index " + std::to_string(index));
-        return finish(PF_Err_INVALID_INDEX);
-    }
-    *param = host->current_param(index);
-    host->param_outstanding_.push_back(param);
-    return finish(PF_Err_NONE);
+    const ParamCheckout asked{index, what_time, time_step, time_scale};
+    return serve(
+        host_for(effect_ref, HostOp::checkout_param), {HostOp::checkout_param, index},
+        [&](SubstituteHost* host) -> PF_Err {
+            host->param_checkouts_.push_back(asked);
+            if (!param) {
+                host->record_error("checkout_param called with a NULL definition");
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            if (host->in_param_array(param)) {
+                host->record_error("checkout_param into an entry of the parameter array");
+            }
+            if (index < 0 || static_cast<std::size_t>(index) > host->declared_.size()) {
+                host->record_error("checkout_param of undeclared index " + std::to_string(index));
+                return PF_Err_INVALID_INDEX;
+            }
+            *param = host->current_param(index);
+            host->param_outstanding_.push_back(param);
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost& host, PF_Err) { host.param_checkouts_.push_back(asked); });
 }
 
 PF_Err HostCallbacks::checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkin_param);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkin_param, err, 0);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkin_param, fault)) {
-        return finish(fault);
-    }
-    auto& held = host->param_outstanding_;
-    auto it = std::find(held.begin(), held.end(), param);
-    if (!param || it == held.end()) {
-        host->record_error("checkin_param of a definition that was never checked out");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    held.erase(it);
-    return finish(PF_Err_NONE);
+    return serve(host_for(effect_ref, HostOp::checkin_param), {HostOp::checkin_param},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     auto& held = host->param_outstanding_;
+                     auto it = std::find(held.begin(), held.end(), param);
+                     if (!param || it == held.end()) {
+                         host->record_error("checkin_param of a definition that was never checked out");
+                         return PF_Err_BAD_CALLBACK_PARAM;
+                     }
+                     held.erase(it);
+                     return PF_Err_NONE;
+                 });
 }
 
 PF_Err HostCallbacks::add_param(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::add_param);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::add_param, err, index);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::add_param, fault)) {
-        return finish(fault);
-    }
-    if (!def) {
-        host->record_error("add_param called with a NULL definition");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (host->running_ != PF_Cmd_PARAMS_SETUP) {
-        host->record_error("add_param outside PARAMS_SETUP");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    // Parameters can only be appended: -1, or the next index spelled out.
-    const auto next = static_cast<PF_ParamIndex>(host->declared_.size() + 1);
-    if (index != -1 && index != next) {
-        host->record_error("add_param at index " + std::to_string(index) + " instead of appending");
-        return finish(PF_Err_INVALID_INDEX);
-    }
+    return serve(host_for(effect_ref, HostOp::add_param), {HostOp::add_param, index},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     if (!def) {
+                         host->record_error("add_param called with a NULL definition");
+                         return PF_Err_BAD_CALLBACK_PARAM;
+                     }
+                     if (host->running_ != PF_Cmd_PARAMS_SETUP) {
+                         host->record_error("add_param outside PARAMS_SETUP");
+                         return PF_Err_BAD_CALLBACK_PARAM;
+                     }
+                     // Parameters can only be appended: -1, or the next index spelled out.
+                     const auto next = static_cast<PF_ParamIndex>(host->declared_.size() + 1);
+                     if (index != -1 && index != next) {
+                         host->record_error("add_param at index " + std::to_string(index) + " instead of appending");
+                         return PF_Err_INVALID_INDEX;
+                     }
 
-    DeclaredParam declared;
-    declared.index = index;
-    declared.def = *def;
-    const A_char* name = RUVIVEDU_PARAM_NAME(*def);
-    std::size_t length = 0;
-    while (length < sizeof(RUVIVEDU_PARAM_NAME(*def)) && name[length] != '\0') {
-        ++length;
-    }
-    if (length == sizeof(RUVIVEDU_PARAM_NAME(*def))) {
-        host->record_error("add_param with a name that is not NUL-terminated");
-    }
-    declared.name.assign(name, length);
-    if (def->param_type == PF_Param_POPUP && def->u.pd.u.namesptr) {
-        declared.popup_choices = std::string(def->u.pd.u.namesptr);
-    }
-    if (def->param_type == PF_Param_CHECKBOX && def->u.bd.u.nameptr) {
-        declared.checkbox_label = std::string(def->u.bd.u.nameptr);
-    }
-    host->declared_.push_back(std::move(declared));
-    return finish(PF_Err_NONE);
+                     DeclaredParam declared;
+                     declared.index = index;
+                     declared.def = *def;
+                     const A_char* name = RUVIVEDU_PARAM_NAME(*def);
+                     std::size_t length = 0;
+                     while (length < sizeof(RUVIVEDU_PARAM_NAME(*def)) && name[length] != '\0') {
+                         ++length;
+                     }
+                     if (length == sizeof(RUVIVEDU_PARAM_NAME(*def))) {
+                         host->record_error("add_param with a name that is not NUL-terminated");
+                     }
+                     declared.name.assign(name, length);
+                     if (def->param_type == PF_Param_POPUP && def->u.pd.u.namesptr) {
+                         declared.popup_choices = std::string(def->u.pd.u.namesptr);
+                     }
+                     if (def->param_type == PF_Param_CHECKBOX && def->u.bd.u.nameptr) {
+                         declared.checkbox_label = std::string(def->u.bd.u.nameptr);
+                     }
+                     host->declared_.push_back(std::move(declared));
+                     return PF_Err_NONE;
+                 });
 }
 
 PF_Err HostCallbacks::abort(PF_ProgPtr effect_ref)
 {
-    // The host never cancels a render.
-    return lookup(effect_ref) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
+    // Polled many times a frame: counted, not logged. From the check set by cancel_at on, the user
+    // has cancelled, and every later check says so too.
+    return serve(host_for(effect_ref, HostOp::abort), {HostOp::abort, 0, false},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     host->abort_checks_ += 1;
+                     if (host->cancel_at_ > 0 && host->abort_checks_ >= host->cancel_at_) {
+                         return PF_Interrupt_CANCEL;
+                     }
+                     return PF_Err_NONE;
+                 },
+                 [&](SubstituteHost& host, PF_Err) { host.abort_checks_ += 1; });
 }
 
-PF_Err HostCallbacks::progress(PF_ProgPtr effect_ref, A_long, A_long)
+PF_Err HostCallbacks::progress(PF_ProgPtr effect_ref, A_long current, A_long total)
 {
-    return lookup(effect_ref) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
+    return serve(host_for(effect_ref, HostOp::progress), {HostOp::progress, 0, false},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     if (total <= 0 || current < 0 || current > total) {
+                         host->record_error("progress of " + std::to_string(current) + " out of " +
+                                            std::to_string(total));
+                     }
+                     host->progress_.push_back(ProgressReport{current, total});
+                     return PF_Err_NONE;
+                 },
+                 [&](SubstituteHost& host, PF_Err) { host.progress_.push_back(ProgressReport{current, total}); });
 }
 
 // ----- smart-render callbacks ----------------------------------------------------------------------
@@ -429,235 +413,195 @@ PF_Err HostCallbacks::checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index,
                                      const PF_RenderRequest* req, A_long what_time, A_long time_step,
                                      A_u_long time_scale, PF_CheckoutResult* result)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkout_layer);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkout_layer, err, checkout_id);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkout_layer, fault)) {
-        return finish(fault);
-    }
-    if (!req || !result) {
-        host->record_error("checkout_layer called with a NULL request or result");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    host->layer_checkouts_.push_back(LayerCheckout{index, checkout_id, *req, what_time, time_step, time_scale});
-    if (host->running_ != PF_Cmd_SMART_PRE_RENDER) {
-        host->record_error("checkout_layer outside SMART_PRE_RENDER");
-    }
-    if (index != 0) {
-        // The effect's only layer parameter is the input, index 0.
-        host->record_error("checkout_layer of parameter " + std::to_string(index) + ", which is not a layer");
-        return finish(PF_Err_INVALID_INDEX);
-    }
+    return serve(
+        host_for(effect_ref, HostOp::checkout_layer), {HostOp::checkout_layer, checkout_id},
+        [&](SubstituteHost* host) -> PF_Err {
+            if (!req || !result) {
+                host->record_error("checkout_layer called with a NULL request or result");
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            host->layer_checkouts_.push_back(
+                LayerCheckout{index, checkout_id, *req, what_time, time_step, time_scale});
+            if (host->running_ != PF_Cmd_SMART_PRE_RENDER) {
+                host->record_error("checkout_layer outside SMART_PRE_RENDER");
+            }
+            if (index != 0) {
+                // The effect's only layer parameter is the input, index 0.
+                host->record_error("checkout_layer of parameter " + std::to_string(index) + ", which is not a layer");
+                return PF_Err_INVALID_INDEX;
+            }
 
-    if (host->checkout_result_) {
-        *result = *host->checkout_result_;
-    } else {
-        *result = PF_CheckoutResult{};
-        const A_long width = host->input_ ? host->input_->width() : 0;
-        const A_long height = host->input_ ? host->input_->height() : 0;
-        const PF_LRect bounds{0, 0, width, height};
-        result->result_rect = intersect(req->rect, bounds);
-        result->max_result_rect = (width > 0 && height > 0) ? bounds : PF_LRect{0, 0, 0, 0};
-        result->par = host->in_data_.pixel_aspect_ratio;
-        result->ref_width = width;
-        result->ref_height = height;
-    }
-    host->prerender_ids_.insert(checkout_id);
-    return finish(PF_Err_NONE);
+            const A_long width = host->input_ ? host->input_->width() : 0;
+            const A_long height = host->input_ ? host->input_->height() : 0;
+            const PF_LRect bounds{0, 0, width, height};
+            if (host->checkout_result_) {
+                *result = *host->checkout_result_;
+            } else {
+                *result = PF_CheckoutResult{};
+                result->result_rect = intersect(req->rect, bounds);
+                result->max_result_rect = (width > 0 && height > 0) ? bounds : PF_LRect{0, 0, 0, 0};
+                result->par = host->in_data_.pixel_aspect_ratio;
+                result->ref_width = width;
+                result->ref_height = height;
+            }
+            host->prerender_ids_.insert(checkout_id);
+            host->prerender_rects_[checkout_id] = intersect(req->rect, bounds);
+            return PF_Err_NONE;
+        });
 }
 
 PF_Err HostCallbacks::guid_mix_in(PF_ProgPtr effect_ref, A_u_long size, const void* buf)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::guid_mix_in);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    PF_Err err = PF_Err_NONE;
-    if (!host->take_fault(HostOp::guid_mix_in, err) && size > 0 && !buf) {
-        host->record_error("GuidMixInPtr called with a NULL buffer");
-        err = PF_Err_BAD_CALLBACK_PARAM;
-    }
-    host->record(HostOp::guid_mix_in, err, 0);
-    return err;
+    return serve(host_for(effect_ref, HostOp::guid_mix_in), {HostOp::guid_mix_in},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     if (size > 0 && !buf) {
+                         host->record_error("GuidMixInPtr called with a NULL buffer");
+                         return PF_Err_BAD_CALLBACK_PARAM;
+                     }
+                     return PF_Err_NONE;
+                 });
 }
 
 PF_Err HostCallbacks::checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkout_layer_pixels);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkout_layer_pixels, err, checkout_id);
-        return err;
-    };
-    if (!pixels) {
-        host->record_error("checkout_layer_pixels called with a NULL result pointer");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkout_layer_pixels, fault)) {
-        *pixels = nullptr;
-        return finish(fault);
-    }
-    if (host->running_ != PF_Cmd_SMART_RENDER) {
-        host->record_error("checkout_layer_pixels outside SMART_RENDER");
-    }
-    if (host->require_prerender_ && host->prerender_ids_.count(checkout_id) == 0) {
-        host->record_error("checkout_layer_pixels of id " + std::to_string(checkout_id) +
-                           " that the pre-render did not check out");
-        *pixels = nullptr;
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    auto& taken = host->pixel_checkouts_;
-    if (std::find(taken.begin(), taken.end(), checkout_id) != taken.end()) {
-        host->record_error("checkout_layer_pixels of id " + std::to_string(checkout_id) + " twice");
-    }
-    taken.push_back(checkout_id);
-    host->pixels_taken_ = true;
-    *pixels = host->input_ ? host->input_->get() : nullptr;
-    return finish(PF_Err_NONE);
+    return serve(
+        host_for(effect_ref, HostOp::checkout_layer_pixels), {HostOp::checkout_layer_pixels, checkout_id},
+        [&](SubstituteHost* host) -> PF_Err {
+            if (!pixels) {
+                host->record_error("checkout_layer_pixels called with a NULL result pointer");
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            if (host->running_ != PF_Cmd_SMART_RENDER) {
+                host->record_error("checkout_layer_pixels outside SMART_RENDER");
+            }
+            if (host->require_prerender_ && host->prerender_ids_.count(checkout_id) == 0) {
+                host->record_error("checkout_layer_pixels of id " + std::to_string(checkout_id) +
+                                   " that the pre-render did not check out");
+                *pixels = nullptr;
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            auto& taken = host->pixel_checkouts_;
+            if (std::find(taken.begin(), taken.end(), checkout_id) != taken.end()) {
+                host->record_error("checkout_layer_pixels of id " + std::to_string(checkout_id) + " twice");
+            }
+            taken.push_back(checkout_id);
+            host->pixels_taken_ = true;
+            *pixels = host->input_ ? host->input_for(checkout_id) : nullptr;
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost&, PF_Err) {
+            if (pixels) {
+                *pixels = nullptr;
+            }
+        });
 }
 
 PF_Err HostCallbacks::checkin_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkin_layer_pixels);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkin_layer_pixels, err, checkout_id);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkin_layer_pixels, fault)) {
-        return finish(fault);
-    }
-    auto& taken = host->pixel_checkouts_;
-    auto it = std::find(taken.begin(), taken.end(), checkout_id);
-    if (it == taken.end()) {
-        host->record_error("checkin_layer_pixels of id " + std::to_string(checkout_id) + " not checked out");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    taken.erase(it);
-    return finish(PF_Err_NONE);
+    return serve(host_for(effect_ref, HostOp::checkin_layer_pixels), {HostOp::checkin_layer_pixels, checkout_id},
+                 [&](SubstituteHost* host) -> PF_Err {
+                     auto& taken = host->pixel_checkouts_;
+                     auto it = std::find(taken.begin(), taken.end(), checkout_id);
+                     if (it == taken.end()) {
+                         host->record_error("checkin_layer_pixels of id " + std::to_string(checkout_id) +
+                                            " not checked out");
+                         return PF_Err_BAD_CALLBACK_PARAM;
+                     }
+                     taken.erase(it);
+                     return PF_Err_NONE;
+                 });
 }
 
 PF_Err HostCallbacks::checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output)
 {
-    SubstituteHost* host = host_for(effect_ref, HostOp::checkout_output);
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::checkout_output, err, 0);
-        return err;
-    };
-    if (!output) {
-        host->record_error("checkout_output called with a NULL result pointer");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::checkout_output, fault)) {
-        *output = nullptr;
-        return finish(fault);
-    }
-    if (host->running_ != PF_Cmd_SMART_RENDER) {
-        host->record_error("checkout_output outside SMART_RENDER");
-    }
-    if (!host->pixels_taken_) {
-        host->record_error("checkout_output before any checkout_layer_pixels");
-    }
-    *output = (!host->no_output_ && host->output_) ? host->output_->get() : nullptr;
-    return finish(PF_Err_NONE);
+    return serve(
+        host_for(effect_ref, HostOp::checkout_output), {HostOp::checkout_output},
+        [&](SubstituteHost* host) -> PF_Err {
+            if (!output) {
+                host->record_error("checkout_output called with a NULL result pointer");
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            if (host->running_ != PF_Cmd_SMART_RENDER) {
+                host->record_error("checkout_output outside SMART_RENDER");
+            }
+            if (!host->pixels_taken_) {
+                host->record_error("checkout_output before any checkout_layer_pixels");
+            }
+            *output = (!host->no_output_ && host->output_) ? host->output_->get() : nullptr;
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost&, PF_Err) {
+            if (output) {
+                *output = nullptr;
+            }
+        });
 }
 
 // ----- basic suite ---------------------------------------------------------------------------------
 
 SPErr HostCallbacks::acquire_suite(const char* name, std::int32_t version, const void** suite)
 {
-    SubstituteHost* host = t_current;
-    if (!host) {
+    if (!t_current) {
         // Without a running command there is no host to answer for.
         if (suite) {
             *suite = nullptr;
         }
         return sp_bad_parameter;
     }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](SPErr err) {
-        host->record(HostOp::acquire_suite, err, version);
-        return err;
-    };
-    if (!name || !suite) {
-        host->record_error("AcquireSuite called with a NULL name or result pointer");
-        return finish(sp_bad_parameter);
-    }
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::acquire_suite, fault)) {
-        *suite = nullptr;
-        return finish(fault);
-    }
-    if (std::strcmp(name, kPFWorldSuite) != 0 || version != kPFWorldSuiteVersion2) {
-        host->record_error("AcquireSuite of \"" + std::string(name) + "\" version " + std::to_string(version) +
-                           ", which this host does not offer");
-        *suite = nullptr;
-        return finish(sp_suite_not_found);
-    }
-    switch (host->suite_offer_) {
-    case SuiteOffer::give:
-        *suite = &host->world_suite_;
-        host->suites_held_[{name, version}] += 1;
-        break;
-    case SuiteOffer::null_pointer:
-        *suite = nullptr;
-        break;
-    case SuiteOffer::untouched:
-        break;
-    }
-    return finish(host->suite_code_);
+    return serve(
+        t_current, {HostOp::acquire_suite, version},
+        [&](SubstituteHost* host) -> SPErr {
+            if (!name || !suite) {
+                host->record_error("AcquireSuite called with a NULL name or result pointer");
+                return sp_bad_parameter;
+            }
+            if (std::strcmp(name, kPFWorldSuite) != 0 || version != kPFWorldSuiteVersion2) {
+                host->record_error("AcquireSuite of \"" + std::string(name) + "\" version " +
+                                   std::to_string(version) + ", which this host does not offer");
+                *suite = nullptr;
+                return sp_suite_not_found;
+            }
+            switch (host->suite_offer_) {
+            case SuiteOffer::give:
+                *suite = &host->world_suite_;
+                host->suites_held_[{name, version}] += 1;
+                break;
+            case SuiteOffer::null_pointer:
+                *suite = nullptr;
+                break;
+            case SuiteOffer::untouched:
+                break;
+            }
+            return host->suite_code_;
+        },
+        [&](SubstituteHost&, SPErr) {
+            if (suite) {
+                *suite = nullptr;
+            }
+        });
 }
 
 SPErr HostCallbacks::release_suite(const char* name, std::int32_t version)
 {
-    SubstituteHost* host = t_current;
-    if (!host) {
+    if (!t_current) {
         return sp_bad_parameter;
     }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](SPErr err) {
-        host->record(HostOp::release_suite, err, version);
-        return err;
-    };
-    if (!name) {
-        host->record_error("ReleaseSuite called with a NULL name");
-        return finish(sp_bad_parameter);
-    }
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::release_suite, fault)) {
-        return finish(fault);
-    }
-    auto it = host->suites_held_.find({name, version});
-    if (it == host->suites_held_.end() || it->second == 0) {
-        host->record_error("ReleaseSuite of \"" + std::string(name) + "\" version " + std::to_string(version) +
-                           " that was not acquired");
-        return finish(sp_bad_parameter);
-    }
-    if (--it->second == 0) {
-        host->suites_held_.erase(it);
-    }
-    return finish(kSPNoError);
+    return serve(t_current, {HostOp::release_suite, version}, [&](SubstituteHost* host) -> SPErr {
+        if (!name) {
+            host->record_error("ReleaseSuite called with a NULL name");
+            return sp_bad_parameter;
+        }
+        auto it = host->suites_held_.find({name, version});
+        if (it == host->suites_held_.end() || it->second == 0) {
+            host->record_error("ReleaseSuite of \"" + std::string(name) + "\" version " + std::to_string(version) +
+                               " that was not acquired");
+            return sp_bad_parameter;
+        }
+        if (--it->second == 0) {
+            host->suites_held_.erase(it);
+        }
+        return kSPNoError;
+    });
 }
 
 SPBoolean HostCallbacks::is_equal(const char* token1, const char* token2)
@@ -730,29 +674,19 @@ PF_Err HostCallbacks::get_pixel_format(const PF_EffectWorld* world, PF_PixelForm
             }
         }
     }
-    if (!host) {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    std::lock_guard<std::mutex> lock(host->mutex_);
-    auto finish = [&](PF_Err err) {
-        host->record(HostOp::get_pixel_format, err, 0);
-        return err;
-    };
-    PF_Err fault = 0;
-    if (host->take_fault(HostOp::get_pixel_format, fault)) {
-        return finish(fault);
-    }
-    if (!world || !pixel_format) {
-        host->record_error("PF_GetPixelFormat called with a NULL argument");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    World* owner = host->find_world(world);
-    if (!owner) {
-        host->record_error("PF_GetPixelFormat of a world this host did not hand out");
-        return finish(PF_Err_BAD_CALLBACK_PARAM);
-    }
-    *pixel_format = owner->pixel_format();
-    return finish(PF_Err_NONE);
+    return serve(host, {HostOp::get_pixel_format}, [&](SubstituteHost* h) -> PF_Err {
+        if (!world || !pixel_format) {
+            h->record_error("PF_GetPixelFormat called with a NULL argument");
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        World* owner = h->find_world(world);
+        if (!owner) {
+            h->record_error("PF_GetPixelFormat of a world this host did not hand out");
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        *pixel_format = owner->pixel_format();
+        return PF_Err_NONE;
+    });
 }
 
 // ----- installation --------------------------------------------------------------------------------

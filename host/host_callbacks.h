@@ -4,6 +4,8 @@
 
 #include "substitute_host.h"
 
+#include <utility>
+
 namespace ruvivedu::host {
 
 struct HostCallbacks {
@@ -56,6 +58,29 @@ struct HostCallbacks {
 private:
     // The live host `effect_ref` names, or null (recorded on the current host, if any, as an error).
     static SubstituteHost* host_for(PF_ProgPtr effect_ref, HostOp op);
+
+    /// How one callback opens: which operation it is, the argument its record carries, and whether
+    /// it is logged (the polls, abort and progress, are counted apart from the call log) and may
+    /// serve a plug-in outside any command (sprintf and strcpy, which have no effect_ref).
+    struct Opening {
+        HostOp op;
+        A_long arg = 0;
+        bool logged = true;
+        bool hostless = false;
+    };
+
+    /// The opening every callback shares. With `host` (found by effect_ref, or the thread's current
+    /// host): holds its lock for the whole call, takes an injected fault (then `on_fault(host, code)`
+    /// clears what the call would have handed out) or else runs `body(&host)`, and records the call
+    /// with the code. Without one: PF_Err_BAD_CALLBACK_PARAM, or body(nullptr) when the callback
+    /// serves hostless calls.
+    template <typename Body, typename OnFault>
+    static PF_Err serve(SubstituteHost* host, const Opening& opening, Body&& body, OnFault&& on_fault);
+    template <typename Body>
+    static PF_Err serve(SubstituteHost* host, const Opening& opening, Body&& body)
+    {
+        return serve(host, opening, std::forward<Body>(body), [](SubstituteHost&, PF_Err) {});
+    }
 };
 
 /// Adds and removes a host from the registry that effect_ref lookups search.

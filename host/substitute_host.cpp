@@ -27,6 +27,8 @@ const char* op_name(HostOp op)
     case HostOp::acquire_suite: return "AcquireSuite";
     case HostOp::release_suite: return "ReleaseSuite";
     case HostOp::get_pixel_format: return "PF_GetPixelFormat";
+    case HostOp::abort: return "abort";
+    case HostOp::progress: return "progress";
     }
     return "?";
 }
@@ -102,6 +104,9 @@ PF_Err SubstituteHost::register_effect()
 
 World& SubstituteHost::set_input(World world)
 {
+    input_parts_.clear();
+    checked_out_.clear();
+    prerender_rects_.clear();
     input_ = std::make_unique<World>(std::move(world));
     in_data_.width = input_->width();
     in_data_.height = input_->height();
@@ -283,9 +288,14 @@ PF_Err SubstituteHost::smart_pre_render(const PF_LRect& request)
 
 PF_Err SubstituteHost::smart_render()
 {
+    return smart_render(PF_LRect{0, 0, input_ ? input_->width() : 0, input_ ? input_->height() : 0});
+}
+
+PF_Err SubstituteHost::smart_render(const PF_LRect& request)
+{
     PF_SmartRenderInput input{};
     input.output_request = output_request_;
-    input.output_request.rect = PF_LRect{0, 0, input_ ? input_->width() : 0, input_ ? input_->height() : 0};
+    input.output_request.rect = request;
     input.bitdepth = bitdepth_of(input_.get());
     PF_SmartRenderCallbacks callbacks{};
     callbacks.checkout_layer_pixels = &HostCallbacks::checkout_layer_pixels;
@@ -334,6 +344,7 @@ PF_Err SubstituteHost::invoke(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_da
         pixels_taken_ = false;
         if (cmd == PF_Cmd_SMART_PRE_RENDER) {
             prerender_ids_.clear();
+            prerender_rects_.clear();
         }
     }
     PF_Err err;
@@ -395,7 +406,59 @@ World* SubstituteHost::find_world(const PF_EffectWorld* world)
             return candidate;
         }
     }
+    for (auto& part : input_parts_) {
+        if (part.second->get() == world || part.second->describes(*world)) {
+            return part.second.get();
+        }
+    }
     return nullptr;
+}
+
+PF_EffectWorld* SubstituteHost::input_for(A_long checkout_id)
+{
+    checked_out_[checkout_id] = input_.get();
+    const auto asked = prerender_rects_.find(checkout_id);
+    if (asked == prerender_rects_.end()) {
+        return input_->get();
+    }
+    // The request within the layer, and the margin a host may add, still within the layer.
+    const A_long width = input_->width();
+    const A_long height = input_->height();
+    const PF_LRect& r = asked->second;
+    const A_long left = std::max<A_long>(0, r.left - checkout_margin_);
+    const A_long top = std::max<A_long>(0, r.top - checkout_margin_);
+    const A_long right = std::min<A_long>(width, r.right + checkout_margin_);
+    const A_long bottom = std::min<A_long>(height, r.bottom + checkout_margin_);
+    if (left == 0 && top == 0 && right == width && bottom == height) {
+        return input_->get();
+    }
+    const A_long w = std::max<A_long>(0, right - left);
+    const A_long h = std::max<A_long>(0, bottom - top);
+    auto part = std::make_unique<World>(input_->depth(), w, h);
+    const std::size_t pixel = bytes_per_pixel(input_->depth());
+    for (A_long y = 0; y < h; ++y) {
+        std::memcpy(part->row(y), input_->row(top + y) + static_cast<std::size_t>(left) * pixel,
+                    static_cast<std::size_t>(w) * pixel);
+    }
+    part->set_origin(left, top);
+    part->set_pixel_format(input_->pixel_format());
+    part->def().world_flags = input_->def().world_flags;
+    PF_EffectWorld* handed = part->get();
+    checked_out_[checkout_id] = part.get();
+    input_parts_[checkout_id] = std::move(part);
+    return handed;
+}
+
+const World* SubstituteHost::checked_out_input(A_long checkout_id) const
+{
+    const auto it = checked_out_.find(checkout_id);
+    return it == checked_out_.end() ? nullptr : it->second;
+}
+
+void SubstituteHost::cancel_at(int check)
+{
+    abort_checks_ = 0;
+    cancel_at_ = check;
 }
 
 void SubstituteHost::set_suite_offer(SuiteOffer offer, SPErr code)
@@ -439,6 +502,8 @@ void SubstituteHost::reset_records()
     messages_.clear();
     layer_checkouts_.clear();
     param_checkouts_.clear();
+    progress_.clear();
+    abort_checks_ = 0;
 }
 
 }  // namespace ruvivedu::host

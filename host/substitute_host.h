@@ -57,11 +57,14 @@ enum class HostOp {
     acquire_suite,          ///< pica_basicP->AcquireSuite
     release_suite,          ///< pica_basicP->ReleaseSuite
     get_pixel_format,       ///< "PF World Suite" v2 PF_GetPixelFormat
+    abort,                  ///< inter.abort (polled: counted in abort_checks(), not in the call log)
+    progress,               ///< inter.progress (polled: kept in progress_reports(), not in the call log)
 };
 
 /// The name an operation has in the call log: "registration", "sprintf", "strcpy", "add_param",
 /// "checkout_param", "checkin_param", "copy", "checkout_layer", "GuidMixInPtr", "checkout_layer_pixels",
-/// "checkin_layer_pixels", "checkout_output", "AcquireSuite", "ReleaseSuite", "PF_GetPixelFormat".
+/// "checkin_layer_pixels", "checkout_output", "AcquireSuite", "ReleaseSuite", "PF_GetPixelFormat",
+/// "abort", "progress".
 const char* op_name(HostOp op);
 
 /// Which application the host presents in in_data->appl_id (and as host name at registration).
@@ -130,6 +133,12 @@ struct ParamCheckout {
     A_u_long time_scale = 0;
 };
 
+/// One progress report as received: `current` of `total`.
+struct ProgressReport {
+    A_long current = 0;
+    A_long total = 0;
+};
+
 /// What AcquireSuite does for "PF World Suite" version 2.
 enum class SuiteOffer {
     give,          ///< writes the suite pointer
@@ -193,7 +202,19 @@ public:
 
     /// Installs the input layer (params[0] of RENDER, checkout_layer_pixels of SMART_RENDER) and sets
     /// in_data width, height and extent_hint to its size; change those afterwards if a test needs to.
+    ///
+    /// Like the host, checkout_layer_pixels hands out what the last SMART_PRE_RENDER asked for under
+    /// that checkout id: the request rectangle within the layer, grown by checkout_margin() pixels on
+    /// every side (still within the layer), as a world of its own whose origin_x/origin_y say where
+    /// it lies in the layer; the layer's own world when that is the whole layer, or when no pre-render
+    /// asked (a test sending SMART_RENDER alone).
     World& set_input(World world);
+    /// Extra pixels a checkout hands out beyond the pre-render's request (a host may give more).
+    void set_checkout_margin(A_long pixels) { checkout_margin_ = pixels; }
+    A_long checkout_margin() const { return checkout_margin_; }
+    /// The world the last checkout_layer_pixels of `checkout_id` handed out (the layer's or a part of
+    /// it), or null.
+    const World* checked_out_input(A_long checkout_id) const;
     /// Installs the output world (the output argument of RENDER, checkout_output of SMART_RENDER).
     World& set_output(World world);
     World* input() { return input_.get(); }
@@ -266,8 +287,10 @@ public:
     /// The pre-render output starts as initial_pre_render_output() (all zero by default).
     PF_Err smart_pre_render();
     PF_Err smart_pre_render(const PF_LRect& request);
-    /// SMART_RENDER over the whole input layer.
+    /// SMART_RENDER over the whole input layer, or for `request`, the output request rectangle (its
+    /// output world is the one set_output installed: give it the origin of the part it covers).
     PF_Err smart_render();
+    PF_Err smart_render(const PF_LRect& request);
     /// Any command code, with the same records as render() and `extra` as the extra pointer.
     PF_Err send(PF_Cmd cmd, void* extra = nullptr, const CallOptions& options = {});
     /// Calls the entry point with exactly these arguments (as the current host, logged like a command).
@@ -315,6 +338,18 @@ public:
     void fail(HostOp op, PF_Err code, int nth_call = 0);
     void clear_faults() { faults_.clear(); }
 
+    // ----- cancelling and progress ------------------------------------------------------------------
+
+    /// The user cancels at the `check`-th call of abort counted from now (1-based), and every later
+    /// check answers PF_Interrupt_CANCEL too, as the host's does once the user has cancelled; 0 never
+    /// cancels (the default).
+    void cancel_at(int check);
+    /// Calls of abort since the last cancel_at or reset_records.
+    int abort_checks() const { return abort_checks_; }
+    /// Every progress call since the last reset_records, in order. A report of current < 0,
+    /// current > total or total <= 0 is also recorded as an error.
+    const std::vector<ProgressReport>& progress_reports() const { return progress_; }
+
     // ----- records -----------------------------------------------------------------------------------
 
     /// Every host operation the plug-in called, in order.
@@ -356,6 +391,7 @@ private:
     void record_error(std::string text);
     bool take_fault(HostOp op, PF_Err& code);
     World* find_world(const PF_EffectWorld* world);
+    PF_EffectWorld* input_for(A_long checkout_id);
     bool in_param_array(const PF_ParamDef* def) const;
     PF_ParamDef layer_param() const;
 
@@ -392,6 +428,13 @@ private:
     bool require_prerender_ = false;
     std::set<A_long> prerender_ids_;
     std::vector<A_long> pixel_checkouts_;
+    std::map<A_long, PF_LRect> prerender_rects_;               // per checkout id, within the layer
+    std::map<A_long, std::unique_ptr<World>> input_parts_;      // handed out by checkout_layer_pixels
+    std::map<A_long, const World*> checked_out_;
+    A_long checkout_margin_ = 0;
+    int abort_checks_ = 0;
+    int cancel_at_ = 0;
+    std::vector<ProgressReport> progress_;
     bool pixels_taken_ = false;  // an input was checked out during this command
 
     SuiteOffer suite_offer_ = SuiteOffer::give;

@@ -477,9 +477,16 @@ TEST_F(HostTest, SmartCommandsCheckOutLayersOutputAndPixelFormat)
     EXPECT_EQ(host.layer_checkouts()[0].request.channel_mask, PF_ChannelMask_ARGB);
     EXPECT_EQ(host.layer_checkouts()[0].request.rect.top, -10);
 
+    // The checkout hands out what the pre-render asked for, within the layer, placed by its origin.
     host.require_prerender_checkout(true);
     EXPECT_EQ(host.smart_render(), PF_Err_NONE);
-    EXPECT_EQ(input, host.input()->get());
+    const World* part = host.checked_out_input(0);
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(input, part->get());
+    EXPECT_EQ(part->width(), 80);
+    EXPECT_EQ(part->height(), 40);
+    EXPECT_EQ(part->def().origin_x, 20);
+    EXPECT_EQ(part->def().origin_y, 0);
     EXPECT_EQ(output, host.output()->get());
     EXPECT_EQ(format, PF_PixelFormat_BGRA32);
 

@@ -539,6 +539,61 @@ TEST(ToolRun, DownsampleReducesTheLayerUnlessPrescaled)
     }
 }
 
+TEST(ToolOptions, RegionsAreWholeNonEmptyRectangles)
+{
+    for (const char* text : {"", "1,2,3", "1,2,3,4,5", "a,0,1,1", "0,0,0,5", "0,0,5,-1", "1.5,0,2,2", "0,-,1,1",
+                             "2147483647,0,1,1", "0,0,99999999999,1"})
+        usage_message([&] { parse_region(text); });
+    const Region r = parse_region("-5,7,30,2");
+    EXPECT_EQ(r.x, -5);
+    EXPECT_EQ(r.y, 7);
+    EXPECT_EQ(r.width, 30);
+    EXPECT_EQ(r.height, 2);
+}
+
+// A region renders as that part of the whole layer's render, on both paths, at every depth; a
+// region reaching off the layer gives the part within it, one wholly outside is refused.
+TEST(ToolRun, RegionIsTheCropOfTheWholeRender)
+{
+    TempDir dir;
+    write_picture(dir.file("in.png"), 90, 70, 4, TypeDesc::UINT8, [](int x, int y, int c) {
+        return c == 3 ? test_alpha(x, y) : float((x * 7 + y * 3 + c * 50) % 256) / 255.0f;
+    });
+    for (const char* depth : {"8", "16", "32"}) {
+        for (const char* path : {"smart", "classic"}) {
+            if (std::string(depth) == "32" && std::string(path) == "classic")
+                continue;
+            SCOPED_TRACE(std::string(depth) + " " + path);
+            auto render = [&](const std::string& out, std::vector<std::string> extra) {
+                std::vector<std::string> args{"render", dir.file("in.png"), dir.file(out), "--plugin",
+                                              RUVIVEDU_PLUGIN_MODULE, "--depth", depth, "--path", path,
+                                              "--dot-size", "6.5", "--rotation", "20", "--downsample", "2/3"};
+                args.insert(args.end(), extra.begin(), extra.end());
+                return run_tool(args);
+            };
+            RunResult run = render("whole.exr", {});
+            ASSERT_EQ(run.status, 0) << run.err;
+            run = render("part.exr", {"--region", "-4,10,25,30"});
+            ASSERT_EQ(run.status, 0) << run.err;
+            OIIO::ImageSpec whole_layout, part_layout;
+            const std::vector<float> whole = read_raw<float>(dir.file("whole.exr"), TypeDesc::FLOAT, &whole_layout);
+            const std::vector<float> part = read_raw<float>(dir.file("part.exr"), TypeDesc::FLOAT, &part_layout);
+            ASSERT_EQ(part_layout.width, 21);  // columns 0 to 20 of the layer
+            ASSERT_EQ(part_layout.height, 30);
+            const int channels = whole_layout.nchannels;
+            for (int y = 0; y < part_layout.height; ++y)
+                for (int x = 0; x < part_layout.width; ++x)
+                    for (int c = 0; c < channels; ++c)
+                        ASSERT_EQ(part[(y * part_layout.width + x) * channels + c],
+                                  whole[((y + 10) * whole_layout.width + x) * channels + c])
+                            << "pixel " << x << "," << y;
+            run = render("none.exr", {"--region", "60,0,5,5"});  // the reduced layer is 60 x 47
+            EXPECT_EQ(run.status, 2);
+            EXPECT_NE(run.err.find("lies outside the 60 x 47 layer"), std::string::npos) << run.err;
+        }
+    }
+}
+
 /// The compression a file was written with, as OpenImageIO reads it back.
 std::string compression_of(const std::string& path)
 {

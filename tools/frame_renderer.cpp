@@ -140,6 +140,7 @@ FrameParams frame_params(const RenderOptions& options, double full_width, double
     params.downsample_y = options.downsample_y;
     params.path = options.path;
     params.time = time;
+    params.region = options.region;
     return params;
 }
 
@@ -232,7 +233,23 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
     const A_long width = layer.width(), height = layer.height();
     host_->set_input(std::move(layer));
     const unsigned char* lent = recycle ? recycle->buffer_begin() : nullptr;
-    host_->set_output(world_for(depth, width, height, recycle));
+    // A region's output is the part of it within the layer (the result the
+    // effect's pre-render answers for it); the request goes as asked.
+    PF_LRect request{0, 0, width, height};
+    PF_LRect part = request;
+    if (params.region) {
+        const Region& r = *params.region;
+        request = PF_LRect{r.x, r.y, r.x + r.width, r.y + r.height};
+        part = PF_LRect{std::max<A_long>(request.left, 0), std::max<A_long>(request.top, 0),
+                        std::min<A_long>(request.right, width), std::min<A_long>(request.bottom, height)};
+        if (part.left >= part.right || part.top >= part.bottom)
+            throw ToolError("--region " + std::to_string(r.x) + "," + std::to_string(r.y) + "," +
+                                std::to_string(r.width) + "," + std::to_string(r.height) + " lies outside the " +
+                                std::to_string(width) + " x " + std::to_string(height) + " layer",
+                            kExitUsage);
+    }
+    host_->set_output(world_for(depth, part.right - part.left, part.bottom - part.top, recycle));
+    host_->output()->set_origin(part.left, part.top);
     const bool recycled = lent && host_->output()->buffer_begin() == lent;
 
     PF_InData& in_data = host_->in_data();
@@ -252,8 +269,8 @@ host::World RenderContext::render(host::World layer, const FrameParams& params, 
         if (serial_)
             turn = std::unique_lock<std::mutex>(*serial_);
         if (params.path == RenderPath::smart) {
-            check_command(*host_, host_->smart_pre_render(), "SMART_PRE_RENDER");
-            check_command(*host_, host_->smart_render(), "SMART_RENDER");
+            check_command(*host_, host_->smart_pre_render(request), "SMART_PRE_RENDER");
+            check_command(*host_, host_->smart_render(request), "SMART_RENDER");
         } else {
             check_command(*host_, host_->render(), "RENDER");
         }

@@ -51,6 +51,8 @@ struct FrameParams {
     Ratio downsample_y;
     RenderPath path = RenderPath::smart;
     A_long time = 0;
+    /// The part of the layer asked for; empty for the whole layer.
+    std::optional<Region> region;
 };
 
 /// Host values for `options` on a layer whose full-resolution size is
@@ -77,7 +79,9 @@ public:
     /// Renders `layer` (already at the plug-in's resolution) into an output
     /// world of the same size and depth (`recycle`'s buffer when it fits, as
     /// world_for() says): SMART_PRE_RENDER and SMART_RENDER, or the classic
-    /// RENDER. Throws ToolError with the plug-in's error and message when a
+    /// RENDER. With a region, the output world is the region within the
+    /// layer, placed there by its origin: the smart render's is the result the
+    /// pre-render answered for the region's request. Throws ToolError with the plug-in's error and message when a
     /// command fails.
     host::World render(host::World layer, const FrameParams& params, host::World* recycle = nullptr);
 

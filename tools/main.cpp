@@ -29,7 +29,7 @@ using namespace ruvivedu::tool;
 /// Option text as typed; each is checked by the tool library so every
 /// refusal reads the same way.
 struct RenderText {
-    std::string shape, dot_size, rotation, offset, sampling, path, depth, downsample, frames, jobs;
+    std::string shape, dot_size, rotation, offset, sampling, path, depth, downsample, frames, jobs, region;
 };
 
 RenderOptions to_options(RenderOptions options, const RenderText& text)
@@ -54,6 +54,8 @@ RenderOptions to_options(RenderOptions options, const RenderText& text)
         options.frames = parse_frame_range(text.frames);
     if (!text.jobs.empty())
         options.jobs = parse_jobs(text.jobs, kMaxJobs);
+    if (!text.region.empty())
+        options.region = parse_region(text.region);
     return options;
 }
 
@@ -137,6 +139,11 @@ int main(int argc, char** argv)
         ->add_option("--downsample", text.downsample,
                      "Reduced-resolution preview N/D or NX/DX,NY/DY: the input is area-averaged by that factor")
         ->type_name("N/D[,N/D]");
+    render
+        ->add_option("--region", text.region,
+                     "Render only this part of the layer, X,Y,W,H in pixels of the rendered layer, as a host asks "
+                     "for the part a viewer shows; the output is that part (within the layer)")
+        ->type_name("X,Y,W,H");
     render->add_flag("--prescaled", options.prescaled, "With --downsample: IN already is the reduced frame");
     render->add_option("--frames", text.frames, "Frame range A-B for frame patterns (default: every input frame found)")
         ->type_name("A-B");

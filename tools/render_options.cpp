@@ -124,6 +124,33 @@ std::pair<Ratio, Ratio> parse_downsample(const std::string& text)
     return {parse_ratio(text.substr(0, comma)), parse_ratio(text.substr(comma + 1))};
 }
 
+Region parse_region(const std::string& text)
+{
+    const std::string usage = "--region '" + text + "' is not a part of the layer: write X,Y,W,H in pixels";
+    long long v[4];
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t comma = i < 3 ? text.find(',', at) : text.size();
+        if (comma == std::string::npos)
+            throw usage_error(usage);
+        const std::string part = text.substr(at, comma - at);
+        const bool integer = !part.empty() && part.size() <= 11 &&
+                             std::all_of(part.begin() + (part[0] == '-' ? 1 : 0), part.end(), ::isdigit) &&
+                             part != "-";
+        if (!integer)
+            throw usage_error(usage);
+        v[i] = std::stoll(part);
+        at = comma + 1;
+    }
+    if (v[2] < 1 || v[3] < 1)
+        throw usage_error("--region '" + text + "' is empty: its width and height must be at least 1");
+    const long long lo = INT32_MIN, hi = INT32_MAX;
+    if (v[0] < lo || v[1] < lo || v[0] + v[2] > hi || v[1] + v[3] > hi)
+        throw usage_error("--region '" + text + "' reaches past what the host's rectangles hold");
+    return Region{static_cast<std::int32_t>(v[0]), static_cast<std::int32_t>(v[1]), static_cast<std::int32_t>(v[2]),
+                  static_cast<std::int32_t>(v[3])};
+}
+
 int parse_jobs(const std::string& text, int most)
 {
     const bool digits = !text.empty() && text.size() <= 6 && std::all_of(text.begin(), text.end(), ::isdigit);

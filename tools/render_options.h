@@ -34,6 +34,15 @@ enum SamplingValue : std::int32_t { kSamplingBilinear = 1, kSamplingNearest = 2 
 constexpr double kDotSizeMin = 1.0;
 constexpr double kDotSizeMax = 1000.0;
 
+/// Part of the layer, in pixels of the layer the plug-in renders (after any
+/// downsampling): left, top, width, height. It may reach off the layer.
+struct Region {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
 /// Everything `render` was asked for, already validated.
 struct RenderOptions {
     std::string input;
@@ -60,6 +69,8 @@ struct RenderOptions {
     std::optional<int> jobs;
     /// Report how long reading, rendering and writing took.
     bool timings = false;
+    /// Render only this part of the layer, as a host asks for one; empty means the whole layer.
+    std::optional<Region> region;
 };
 
 /// "circle", "square", "line" (any case) to the Shape popup value.
@@ -74,6 +85,8 @@ double parse_number(const std::string& what, const std::string& text);
 std::pair<double, double> parse_offset(const std::string& text);
 /// "N/D", or "N/D,N/D" for x and y apart; 0 < N <= D.
 std::pair<Ratio, Ratio> parse_downsample(const std::string& text);
+/// "X,Y,W,H": whole numbers, W and H at least 1, the rectangle within the 32-bit range.
+Region parse_region(const std::string& text);
 /// A whole number of frames in flight, 1 to `most`.
 int parse_jobs(const std::string& text, int most);
 

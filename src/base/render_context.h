@@ -72,9 +72,28 @@ struct HalfTone_Ratio {
     uint32_t den;
 };
 
+/// How a frame asks its host whether to go on, and tells it how far it got.
+/// The shell fills it from the host's callbacks; a caller without a host
+/// leaves it empty (null functions), and the frame then runs to its end.
+/// Both functions are called on the thread that called the driver only,
+/// between row chunks, never from a worker.
+struct RenderMonitor {
+    void* host;                                           ///< handed back to both functions
+    bool (*cancelled)(void* host);                        ///< true: stop the frame now
+    void (*progress)(void* host, int32_t done, int32_t total);  ///< rows done of all the frame's rows
+    /// Layer pixels of work between two questions; 0 for the driver's own
+    /// choice (a few tenths of a second of the largest frames). Smaller values
+    /// are for tests that cancel in the middle of a stage.
+    int64_t check_pixels;
+};
+
 /// Everything one render call needs, filled by the shell on its own stack.
 struct HalfTone_Params {
     LayerParams in_layer;
+    /// The layer's size in buffer pixels, its top-left at (0, 0) of the frame in
+    /// which the worlds' origins place them: a world may cover part of it. Not
+    /// positive, or not holding the input world: the input world is the whole
+    /// layer.
     int32_t frame_width;
     int32_t frame_height;
     HalfTone_Rect extent_hint;
@@ -93,6 +112,7 @@ struct HalfTone_Params {
     Shape shape;
     Depth depth;
     SPBasicSuite* pica;
+    RenderMonitor monitor;
 };
 
 }  // namespace ruvivedu

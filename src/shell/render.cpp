@@ -4,12 +4,14 @@
 #include "effect_shell.h"
 
 #include "params.h"
+#include "params/effect_values.h"
 
 #include "pipeline/frame_render.h"
 #include "base/image.h"
 #include "base/render_context.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -60,23 +62,51 @@ void fill_context(const PF_InData& in_data, const PF_LayerDef& input, const PF_L
     context.pica = in_data.pica_basicP;
 }
 
-/// Runs the driver of the context's depth. No exception leaves: the host
-/// called us through C. Out of memory (an image or the standard library)
-/// becomes PF_Err_OUT_OF_MEMORY; so does a worker thread the system cannot
-/// start, which is the same exhaustion of resources as far as the host is
-/// concerned; anything unforeseen becomes PF_Err_INTERNAL_STRUCT_DAMAGED.
-PF_Err run_driver(HalfTone_Params& context)
+/// The host's abort and progress callbacks as the driver's monitor. The first
+/// non-zero code of either (the host's interrupt code, PF_Interrupt_CANCEL when
+/// the user cancelled) calls the frame off and is what the render returns.
+struct HostMonitor {
+    PF_InData* in_data;
+    PF_Err interrupt = PF_Err_NONE;
+
+    static bool cancelled(void* self)
+    {
+        auto* m = static_cast<HostMonitor*>(self);
+        if (m->interrupt == PF_Err_NONE && m->in_data->inter.abort != nullptr)
+            m->interrupt = m->in_data->inter.abort(m->in_data->effect_ref);
+        return m->interrupt != PF_Err_NONE;
+    }
+
+    static void progress(void* self, int32_t done, int32_t total)
+    {
+        auto* m = static_cast<HostMonitor*>(self);
+        if (m->interrupt == PF_Err_NONE && m->in_data->inter.progress != nullptr)
+            m->interrupt = m->in_data->inter.progress(m->in_data->effect_ref, done, total);
+    }
+};
+
+/// Runs the driver of the context's depth, asking the host through in_data's
+/// abort callback whether to go on and telling it the progress. No exception
+/// leaves: the host called us through C. Out of memory (an image or the
+/// standard library) becomes PF_Err_OUT_OF_MEMORY; so does a worker thread the
+/// system cannot start, which is the same exhaustion of resources as far as the
+/// host is concerned; anything unforeseen becomes PF_Err_INTERNAL_STRUCT_DAMAGED.
+/// A frame the host called off returns the host's interrupt code.
+PF_Err run_driver(PF_InData& in_data, HalfTone_Params& context)
 {
+    HostMonitor monitor{&in_data};
+    context.monitor = RenderMonitor{&monitor, &HostMonitor::cancelled, &HostMonitor::progress, 0};
+    bool finished = true;
     try {
         switch (context.depth) {
         case Depth::u8:
-            render_frame<unsigned char>(&context);
+            finished = render_frame<unsigned char>(&context);
             break;
         case Depth::u16:
-            render_frame<unsigned short>(&context);
+            finished = render_frame<unsigned short>(&context);
             break;
         case Depth::f32:
-            render_frame<float>(&context);
+            finished = render_frame<float>(&context);
             break;
         default:
             break;
@@ -90,7 +120,29 @@ PF_Err run_driver(HalfTone_Params& context)
     } catch (...) {
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    return PF_Err_NONE;
+    return finished ? PF_Err_NONE : monitor.interrupt;
+}
+
+/// `r` grown by `by` on every side, within the 32-bit range.
+PF_LRect grown(const PF_LRect& r, int32_t by)
+{
+    auto add = [](A_long v, int64_t d) {
+        return static_cast<A_long>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
+    };
+    return PF_LRect{add(r.left, -by), add(r.top, -by), add(r.right, by), add(r.bottom, by)};
+}
+
+/// The part of `a` within `b`; an empty `a` stays as it is, since the union
+/// below copies even an empty rectangle into an empty one.
+PF_LRect intersection(const PF_LRect& a, const PF_LRect& b)
+{
+    if (a.left >= a.right || a.top >= a.bottom)
+        return a;
+    PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+               std::min(a.bottom, b.bottom)};
+    if (r.left >= r.right || r.top >= r.bottom)
+        r = PF_LRect{0, 0, 0, 0};
+    return r;
 }
 
 /// Merges src into dst: an empty dst becomes src (even an empty src); a
@@ -120,7 +172,7 @@ public:
     SmartCheckouts& operator=(const SmartCheckouts&) = delete;
 
     /// Returns the first non-zero code of the check-ins and the release, or
-    /// PF_Err_NONE; the caller reports it only when nothing failed before.
+    /// PF_Err_NONE.
     PF_Err release()
     {
         PF_Err first = PF_Err_NONE;
@@ -180,7 +232,7 @@ PF_Err render_classic(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* par
     const PF_Err err = in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
     if (err != PF_Err_NONE)
         return err;
-    return run_driver(context);
+    return run_driver(*in_data, context);
 }
 
 PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtra* extra)
@@ -188,20 +240,39 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
     if (in_data == nullptr || extra == nullptr || extra->input == nullptr || extra->output == nullptr ||
         extra->cb == nullptr)
         return PF_Err_BAD_CALLBACK_PARAM;
-    // Ask for the input over exactly the output request, with alpha, and
-    // with the colour of fully transparent pixels kept.
+    // The dots of the requested part read the layer around it, as far as the
+    // screen reaches: ask for the input over the output request grown by that
+    // reach (so that a part renders as that part of the whole layer), with
+    // alpha, and with the colour of fully transparent pixels kept. The reach
+    // depends on DotSize alone, at the frame's downsample factors.
+    PF_ParamDef dot_size;
+    std::memset(&dot_size, 0, sizeof dot_size);
+    PF_Err err = in_data->inter.checkout_param(in_data->effect_ref, kParamDotSize, in_data->current_time,
+                                               in_data->time_step, in_data->time_scale, &dot_size);
+    if (err != PF_Err_NONE)
+        return err;
+    const float dot = fixed_to_float(dot_size.u.fd.value);
+    // A check-in the host refuses leaves nothing of ours behind: the request goes on.
+    in_data->inter.checkin_param(in_data->effect_ref, &dot_size);
+    const HalfTone_Ratio down_x{in_data->downsample_x.num, in_data->downsample_x.den};
+    const HalfTone_Ratio down_y{in_data->downsample_y.num, in_data->downsample_y.den};
+
+    const PF_LRect wanted = extra->input->output_request.rect;
     PF_RenderRequest request = extra->input->output_request;
+    request.rect = grown(wanted, screen_reach(dot, down_x, down_y));
     request.channel_mask |= PF_ChannelMask_ALPHA;
     request.preserve_rgb_of_zero_alpha = 1;
 
     PF_CheckoutResult checkout;
     std::memset(&checkout, 0, sizeof checkout);
-    const PF_Err err = extra->cb->checkout_layer(in_data->effect_ref, kParamInput, 0, &request, in_data->current_time,
-                                                 in_data->time_step, in_data->time_scale, &checkout);
+    err = extra->cb->checkout_layer(in_data->effect_ref, kParamInput, 0, &request, in_data->current_time,
+                                    in_data->time_step, in_data->time_scale, &checkout);
     if (err != PF_Err_NONE)
         return err;
 
-    union_rect(extra->output->result_rect, checkout.result_rect);
+    // The result is the part asked for, as far as the layer has it: the input
+    // beyond it feeds the dots at its edges, it is not output.
+    union_rect(extra->output->result_rect, intersection(checkout.result_rect, wanted));
     union_rect(extra->output->max_result_rect, checkout.max_result_rect);
     return PF_Err_NONE;
 }
@@ -247,7 +318,8 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
 
     if (output == nullptr || input == nullptr) {
         report_message(in_data, out_data, kNoOutputMessage);
-        return checkouts.release();
+        checkouts.release();
+        return PF_Err_NONE;
     }
 
     PF_ParamDef* params[kParamCount] = {nullptr};
@@ -269,9 +341,14 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
         break; // another layout keeps the depth of the deep bit
     }
 
-    err = run_driver(context);
-    const PF_Err release_err = checkouts.release();
-    return err != PF_Err_NONE ? err : release_err;
+    // The frame's code is the render's own: once its pixels are in the output
+    // world, a parameter the host will not take back or a suite it will not
+    // release is the host's bookkeeping, not a failure of the frame (the host
+    // would throw away a good frame), and the basic suite's codes are no effect
+    // codes at all.
+    err = run_driver(*in_data, context);
+    checkouts.release();
+    return err;
 }
 
 } // namespace ruvivedu

@@ -2,7 +2,10 @@
 // invariance, world layouts, and contexts the host never sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <limits>
 #include <vector>
 
@@ -289,6 +292,106 @@ TYPED_TEST(FrameRender, LargerOutputStaysInsideBothWorlds)
     EXPECT_TRUE(out.guards_intact());
     EXPECT_EQ(out.get(10, 10, 0), w);
     EXPECT_EQ(out.get(44, 32, 0), T(0));
+}
+
+namespace {
+
+// A monitor that counts the driver's questions and reports, and calls the
+// frame off at question `cancel_at` (0: never).
+struct CountingMonitor {
+    int checks = 0;
+    int cancel_at = 0;
+    std::vector<int32_t> done;
+    int32_t total = -1;
+
+    static bool cancelled(void* self)
+    {
+        auto* m = static_cast<CountingMonitor*>(self);
+        return ++m->checks == m->cancel_at;
+    }
+    static void progress(void* self, int32_t done, int32_t total)
+    {
+        auto* m = static_cast<CountingMonitor*>(self);
+        m->done.push_back(done);
+        m->total = total;
+    }
+    RenderMonitor every(int64_t pixels) { return RenderMonitor{this, &cancelled, &progress, pixels}; }
+};
+
+}  // namespace
+
+// Asked every few hundred pixels of work, a frame runs each stage in many
+// chunks of rows: the same pixels as in one go, for the whole layer and for a
+// part, and progress rising to its total. Called off in the middle of a stage,
+// it stops at once: the whole layer's output holds finished rows or untouched
+// ones, a part's output is untouched.
+TYPED_TEST(FrameRender, ChunkedFramesMatchAndStopInTheMiddleOfAStage)
+{
+    using T = TypeParam;
+    for (Sampling sampling : {Sampling::bilinear, Sampling::nearest}) {
+        for (bool part : {false, true}) {
+            SCOPED_TRACE(std::string(sampling == Sampling::bilinear ? "bilinear" : "nearest") + (part ? " part" : " whole"));
+            TestWorld<T> in(120, 150);
+            test_world::paint_test_layer(in);
+            const int32_t out_w = part ? 70 : 120, out_h = part ? 90 : 150;
+            TestWorld<T> reference(out_w, out_h);
+            HalfTone_Params r = make_context(in, reference);
+            r.dot_size = 3.0f;
+            r.sampling = sampling;
+            if (part) {
+                r.out_layer.origin_x = 30;
+                r.out_layer.origin_y = 41;
+            }
+            ASSERT_TRUE(render_frame<T>(&r));
+
+            TestWorld<T> chunked(out_w, out_h);
+            HalfTone_Params c = r;
+            c.out_layer = chunked.view;
+            c.out_layer.origin_x = r.out_layer.origin_x;
+            c.out_layer.origin_y = r.out_layer.origin_y;
+            CountingMonitor counted;
+            c.monitor = counted.every(2000);
+            ASSERT_TRUE(render_frame<T>(&c));
+            EXPECT_EQ(chunked.pixels(), reference.pixels());
+            ASSERT_GE(counted.checks, 6) << "several chunks a stage";
+            ASSERT_EQ(counted.done.size(), static_cast<std::size_t>(counted.checks));
+            EXPECT_TRUE(std::is_sorted(counted.done.begin(), counted.done.end()));
+            EXPECT_EQ(counted.done.back(), counted.total);
+
+            const std::vector<unsigned char> untouched = TestWorld<T>(out_w, out_h).pixels();
+            for (int at : {1, 2, counted.checks / 2, counted.checks - 1, counted.checks}) {
+                SCOPED_TRACE("called off at question " + std::to_string(at));
+                TestWorld<T> stopped(out_w, out_h);
+                HalfTone_Params k = c;
+                k.out_layer = stopped.view;
+                k.out_layer.origin_x = r.out_layer.origin_x;
+                k.out_layer.origin_y = r.out_layer.origin_y;
+                CountingMonitor cancelling;
+                cancelling.cancel_at = at;
+                k.monitor = cancelling.every(2000);
+                EXPECT_FALSE(render_frame<T>(&k));
+                EXPECT_EQ(cancelling.checks, at);
+                EXPECT_EQ(cancelling.done.size(), static_cast<std::size_t>(at - 1));
+                EXPECT_TRUE(stopped.guards_intact());
+                if (part) {
+                    EXPECT_EQ(stopped.pixels(), untouched);
+                    continue;
+                }
+                const std::size_t row = static_cast<std::size_t>(out_w) * 4 * sizeof(T);
+                const std::vector<unsigned char> got = stopped.pixels(), want = reference.pixels();
+                int drawn = 0;
+                for (int32_t y = 0; y < out_h; ++y) {
+                    const bool finished = std::memcmp(&got[y * row], &want[y * row], row) == 0;
+                    const bool blank = std::memcmp(&got[y * row], &untouched[y * row], row) == 0;
+                    EXPECT_TRUE(finished || blank) << "row " << y;
+                    drawn += finished && !blank;
+                }
+                if (at == counted.checks) {
+                    EXPECT_GT(drawn, 0) << "the last chunk of the dots is the one called off";
+                }
+            }
+        }
+    }
 }
 
 // Either world empty: nothing to draw, and the output is left untouched.

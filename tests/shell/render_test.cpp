@@ -153,10 +153,11 @@ TEST_F(PluginTest, PreRenderAsksForTheRequestWithAlphaAndKeptColour)
     const LayerCheckout& c = host->layer_checkouts()[0];
     EXPECT_EQ(c.index, 0);
     EXPECT_EQ(c.checkout_id, 0);
-    EXPECT_EQ(c.request.rect.left, 10);
-    EXPECT_EQ(c.request.rect.top, 5);
-    EXPECT_EQ(c.request.rect.right, 60);
-    EXPECT_EQ(c.request.rect.bottom, 45);
+    // Grown by the screen's reach at DotSize 32: four cells and four pixels.
+    EXPECT_EQ(c.request.rect.left, 10 - 132);
+    EXPECT_EQ(c.request.rect.top, 5 - 132);
+    EXPECT_EQ(c.request.rect.right, 60 + 132);
+    EXPECT_EQ(c.request.rect.bottom, 45 + 132);
     EXPECT_EQ(c.request.field, PF_Field_UPPER);
     EXPECT_EQ(c.request.channel_mask, PF_ChannelMask_ALPHA | PF_ChannelMask_RED | PF_ChannelMask_GREEN);
     EXPECT_EQ(c.request.preserve_rgb_of_zero_alpha, 1);
@@ -189,7 +190,9 @@ TEST_F(PluginTest, PreRenderMergesTheCheckoutIntoTheHostsRectangles)
         h.set_checkout_result(result);
         h.initial_pre_render_output().result_rect = c.host_rect;
         h.initial_pre_render_output().max_result_rect = c.host_rect;
-        ASSERT_EQ(h.smart_pre_render(), PF_Err_NONE);
+        // A request around every rectangle of the cases: the result is the
+        // checkout's within the request.
+        ASSERT_EQ(h.smart_pre_render(PF_LRect{-50, -50, 200, 200}), PF_Err_NONE);
         for (const PF_LRect& r : {h.pre_render_output().result_rect, h.pre_render_output().max_result_rect}) {
             EXPECT_EQ(r.left, c.expected.left);
             EXPECT_EQ(r.top, c.expected.top);
