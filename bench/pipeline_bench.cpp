@@ -26,13 +26,13 @@
 #include <sched.h>
 #endif
 
-#include "halftone/dots.h"
+#include "base/image.h"
 #include "base/processor_count.h"
+#include "base/render_context.h"
+#include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "base/image.h"
 #include "pipeline/parallel.h"
-#include "base/render_context.h"
 #include "substitute_host.h"
 
 using namespace ruvivedu;
@@ -168,7 +168,8 @@ struct Pipeline {
         context.offset_y = static_cast<float>(height) * 0.5f;
         context.sampling = sampling_from_popup(sampling);
         context.shape = shape_from_popup(shape);
-        context.depth = sizeof(T) == 1 ? ruvivedu::Depth::u8 : (sizeof(T) == 2 ? ruvivedu::Depth::u16 : ruvivedu::Depth::f32);
+        context.depth =
+            sizeof(T) == 1 ? ruvivedu::Depth::u8 : (sizeof(T) == 2 ? ruvivedu::Depth::u16 : ruvivedu::Depth::f32);
 
         init_inner_params(context, params);
 
@@ -194,8 +195,7 @@ struct Pipeline {
     // floor) from nothing.
     void run(typename row_job_of<ImageToLayerJob<T>>::type job)
     {
-        run_rows_parallel<T>(job, grid.get(), &context.in_layer, &context.out_layer, context.out_layer.height,
-                             &params);
+        run_rows_parallel<T>(job, grid.get(), &context.in_layer, &context.out_layer, context.out_layer.height, &params);
     }
 };
 
@@ -246,17 +246,17 @@ void register_stages(Size size, int workers)
         return **pipeline;
     };
     auto add = [&](const char* stage, std::function<void(Pipeline<T>&)> call) {
-        finish(benchmark::RegisterBenchmark(
-            (std::string("stage/") + stage + tail).c_str(), [get, call, workers, size](benchmark::State& state) {
-                Pipeline<T>& p = get();
-                set_workers(p.params, workers);
-                for (auto _ : state) {
-                    call(p);
-                    benchmark::ClobberMemory();
-                }
-                set_workers(p.params, all_workers());
-                state.SetItemsProcessed(state.iterations() * size.width * size.height);
-            }));
+        finish(benchmark::RegisterBenchmark((std::string("stage/") + stage + tail).c_str(),
+                                            [get, call, workers, size](benchmark::State& state) {
+                                                Pipeline<T>& p = get();
+                                                set_workers(p.params, workers);
+                                                for (auto _ : state) {
+                                                    call(p);
+                                                    benchmark::ClobberMemory();
+                                                }
+                                                set_workers(p.params, all_workers());
+                                                state.SetItemsProcessed(state.iterations() * size.width * size.height);
+                                            }));
     };
     add("box_filter_layer", [](Pipeline<T>& p) { p.run(box_filter_layer<T>, p.box.get()); });
     add("resample_bilinear", [](Pipeline<T>& p) { p.run(resample_bilinear<T>, p.box.get(), p.grid.get()); });
@@ -266,23 +266,23 @@ void register_stages(Size size, int workers)
     add("render_line_grey", [](Pipeline<T>& p) { p.run(render_line_grey<T>); });
     add("render_circle_alpha", [](Pipeline<T>& p) { p.run(render_circle_alpha<T>); });
 
-    finish(benchmark::RegisterBenchmark(
-        (std::string("floor/pass") + tail).c_str(), [get, workers, size](benchmark::State& state) {
-            Pipeline<T>& p = get();
-            set_workers(p.params, workers);
-            for (auto _ : state) {
-                p.run(floor_pass<T>);
-                benchmark::ClobberMemory();
-            }
-            set_workers(p.params, all_workers());
-            state.SetItemsProcessed(state.iterations() * size.width * size.height);
-        }));
+    finish(benchmark::RegisterBenchmark((std::string("floor/pass") + tail).c_str(),
+                                        [get, workers, size](benchmark::State& state) {
+                                            Pipeline<T>& p = get();
+                                            set_workers(p.params, workers);
+                                            for (auto _ : state) {
+                                                p.run(floor_pass<T>);
+                                                benchmark::ClobberMemory();
+                                            }
+                                            set_workers(p.params, all_workers());
+                                            state.SetItemsProcessed(state.iterations() * size.width * size.height);
+                                        }));
 }
 
 const PluginModule& module()
 {
     // Loaded once, also when the first callers are several host threads.
-    static const PluginModule& loaded = [] () -> const PluginModule& {
+    static const PluginModule& loaded = []() -> const PluginModule& {
         static PluginModule m;
         if (!m.load(RUVIVEDU_PLUGIN_PATH))
             throw std::runtime_error(m.error());
@@ -358,8 +358,8 @@ void render_frames(benchmark::State& state, SubstituteHost& host)
 
 void register_frame(int depth, Size size, int workers, FrameCase c)
 {
-    const std::string name = "frame/" + case_name(c) + "/" + depth_label(depth) + "/" + size_name(size) + "/" +
-                             workers_name(workers);
+    const std::string name =
+        "frame/" + case_name(c) + "/" + depth_label(depth) + "/" + size_name(size) + "/" + workers_name(workers);
     finish(benchmark::RegisterBenchmark(name.c_str(), [depth, size, workers, c](benchmark::State& state) {
         SubstituteHost host(module());
         if (!prepare(host, depth, size, c)) {
@@ -381,15 +381,16 @@ void register_concurrent(Size size, int threads, FrameCase c)
 {
     const std::string name =
         "concurrent/" + case_name(c) + "/" + depth_label(0) + "/" + size_name(size) + "/" + std::to_string(threads);
-    benchmark::RegisterBenchmark(name.c_str(), [size, c](benchmark::State& state) {
-        SubstituteHost host(module());
-        if (!prepare(host, 0, size, c)) {
-            state.SkipWithError("effect setup failed");
-            return;
-        }
-        render_frames(state, host);
-        state.SetItemsProcessed(state.iterations());
-    })
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [size, c](benchmark::State& state) {
+                                     SubstituteHost host(module());
+                                     if (!prepare(host, 0, size, c)) {
+                                         state.SkipWithError("effect setup failed");
+                                         return;
+                                     }
+                                     render_frames(state, host);
+                                     state.SetItemsProcessed(state.iterations());
+                                 })
         ->Threads(threads)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
@@ -423,11 +424,11 @@ void register_all()
     // a small frame where starting the workers of each stage shows, and
     // several host threads rendering at once.
     const Size uhd{3840, 2160};
-    for (FrameCase c : {FrameCase{"circle", 1, 2, 32.0}, FrameCase{"square", 2, 1, 32.0},
-                        FrameCase{"square", 2, 2, 32.0}, FrameCase{"line", 3, 1, 32.0}, FrameCase{"line", 3, 2, 32.0},
-                        FrameCase{"circle", 1, 1, 1.0}, FrameCase{"circle", 1, 1, 2.0}, FrameCase{"circle", 1, 1, 4.0},
-                        FrameCase{"circle", 1, 1, 6.0}, FrameCase{"circle", 1, 1, 8.0},
-                        FrameCase{"circle", 1, 1, 500.0}})
+    for (FrameCase c :
+         {FrameCase{"circle", 1, 2, 32.0}, FrameCase{"square", 2, 1, 32.0}, FrameCase{"square", 2, 2, 32.0},
+          FrameCase{"line", 3, 1, 32.0}, FrameCase{"line", 3, 2, 32.0}, FrameCase{"circle", 1, 1, 1.0},
+          FrameCase{"circle", 1, 1, 2.0}, FrameCase{"circle", 1, 1, 4.0}, FrameCase{"circle", 1, 1, 6.0},
+          FrameCase{"circle", 1, 1, 8.0}, FrameCase{"circle", 1, 1, 500.0}})
         register_frame(0, uhd, all, c);
     register_frame(0, {320, 240}, all, standard);
     register_stages<unsigned char>({320, 240}, all);

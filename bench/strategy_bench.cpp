@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipeline/frame_render.h"
 #include "base/render_context.h"
+#include "pipeline/frame_render.h"
 
 using namespace ruvivedu;
 

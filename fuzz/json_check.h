@@ -241,6 +241,9 @@ private:
 };
 
 /// Empty when `text` is one valid JSON value; else what is wrong and where.
-inline std::string problem(const std::string& text) { return Checker(text).check(); }
+inline std::string problem(const std::string& text)
+{
+    return Checker(text).check();
+}
 
 }  // namespace json_check

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.imports.size() <= 4097, "%zu imported DLLs", file.imports.size());
     for (const Resource& r : file.resources) {
         FUZZ_CHECK(r.data.size() <= size, "a resource of %zu bytes in a file of %zu", r.data.size(), size);
-        FUZZ_CHECK(r.data.empty() || std::search(bytes.begin(), bytes.end(), r.data.begin(), r.data.end()) != bytes.end(),
+        FUZZ_CHECK(r.data.empty() ||
+                       std::search(bytes.begin(), bytes.end(), r.data.begin(), r.data.end()) != bytes.end(),
                    "resource %s/%s/%u is not bytes of the file", r.type.c_str(), r.name.c_str(), unsigned(r.language));
     }
     return 0;

@@ -11,8 +11,8 @@
 
 namespace picture_check {
 
-using ruvivedu::tool::FilePicture;
 using ruvivedu::host::Depth;
+using ruvivedu::tool::FilePicture;
 
 /// Sizes within the readers' limits, one filled component vector of exactly
 /// width x height x channels, and alpha only as a channel beyond the colours
@@ -29,8 +29,8 @@ inline void check_promises(const FilePicture& p)
     const std::size_t sizes[] = {p.u8.size(), p.u16.size(), p.f32.size()};
     const int filled = int(p.depth);
     for (int i = 0; i < 3; ++i)
-        FUZZ_CHECK(sizes[i] == (i == filled ? n : 0), "%zu components in vector %d for %zu (depth %d)", sizes[i], i,
-                   n, filled);
+        FUZZ_CHECK(sizes[i] == (i == filled ? n : 0), "%zu components in vector %d for %zu (depth %d)", sizes[i], i, n,
+                   filled);
     FUZZ_CHECK(p.full_scale >= 1.0 && p.full_scale <= 65535.0, "full scale %g", p.full_scale);
 }
 

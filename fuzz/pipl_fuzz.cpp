@@ -39,9 +39,9 @@ PF_Err stand_in_registration(PF_PluginDataPtr registration, PF_PluginDataCB call
                              const char*)
 {
     const effect_script::Script& s = *g_script;
-    return callback(registration, text_or_null(s.name, 0), text_or_null(s.match_name, 1),
-                    text_or_null(s.category, 2), text_or_null(s.entry_name, 3), A_long(s.kind), A_long(s.api_major),
-                    A_long(s.api_minor), A_long(s.reserved_info));
+    return callback(registration, text_or_null(s.name, 0), text_or_null(s.match_name, 1), text_or_null(s.category, 2),
+                    text_or_null(s.entry_name, 3), A_long(s.kind), A_long(s.api_major), A_long(s.api_minor),
+                    A_long(s.reserved_info));
 }
 
 PF_Err stand_in_entry(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*)

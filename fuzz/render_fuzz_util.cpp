@@ -66,8 +66,13 @@ void paint(World& world, const std::vector<std::uint8_t>& bytes, const Paint& ho
     }
     if (world.depth() != Depth::f32 || how.specials_every == 0)
         return;
-    static const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                     -std::numeric_limits<float>::infinity(), -0.0f, 3.0e38f, -3.0e38f, 1e-45f};
+    static const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                                     std::numeric_limits<float>::infinity(),
+                                     -std::numeric_limits<float>::infinity(),
+                                     -0.0f,
+                                     3.0e38f,
+                                     -3.0e38f,
+                                     1e-45f};
     std::size_t n = 0;
     for (A_long y = 0; y < world.height(); ++y) {
         auto* c = reinterpret_cast<float*>(world.row(y));

@@ -49,7 +49,10 @@ struct Frame {
     A_long in_w, in_h;
 };
 
-PF_Fixed to_fixed(double value) { return static_cast<PF_Fixed>(std::lround(value * 65536.0)); }
+PF_Fixed to_fixed(double value)
+{
+    return static_cast<PF_Fixed>(std::lround(value * 65536.0));
+}
 
 /// A DotSize from `smallest` to `largest` (within 1 .. 1000), spread over
 /// small, middle, large and huge dots so each is tried about as often.

@@ -48,7 +48,7 @@ enum class Step {
     render_missing_argument,  ///< in_data, out_data, the array, one array entry or the output missing
     smart,                    ///< pre-render, then smart render
     smart_render_alone,
-    smart_missing_extra,      ///< either smart command with no extra record, or one without callbacks
+    smart_missing_extra,  ///< either smart command with no extra record, or one without callbacks
     unhandled,
     count
 };
@@ -102,10 +102,10 @@ std::optional<Fault> pick_fault(FuzzedDataProvider& in)
     if (in.ConsumeIntegralInRange(0, 2) != 0)
         return std::nullopt;
     static constexpr HostOp ops[] = {
-        HostOp::ansi_sprintf,   HostOp::ansi_strcpy,     HostOp::add_param,
-        HostOp::checkout_param, HostOp::checkin_param,   HostOp::copy,
-        HostOp::checkout_layer, HostOp::checkout_layer_pixels, HostOp::checkin_layer_pixels,
-        HostOp::checkout_output, HostOp::acquire_suite,  HostOp::release_suite,
+        HostOp::ansi_sprintf,    HostOp::ansi_strcpy,           HostOp::add_param,
+        HostOp::checkout_param,  HostOp::checkin_param,         HostOp::copy,
+        HostOp::checkout_layer,  HostOp::checkout_layer_pixels, HostOp::checkin_layer_pixels,
+        HostOp::checkout_output, HostOp::acquire_suite,         HostOp::release_suite,
         HostOp::get_pixel_format};
     static constexpr PF_Err codes[] = {PF_Err_OUT_OF_MEMORY,      PF_Err_INTERNAL_STRUCT_DAMAGED,
                                        PF_Err_BAD_CALLBACK_PARAM, PF_Err_INVALID_CALLBACK,
@@ -197,8 +197,14 @@ PF_Cmd unhandled_code(FuzzedDataProvider& in)
     }
 }
 
-const char* const kStepNames[] = {"ABOUT", "GLOBAL_SETUP", "PARAMS_SETUP", "RENDER", "RENDER with an argument missing",
-                                  "pre-render + SMART_RENDER", "SMART_RENDER", "smart command without extra",
+const char* const kStepNames[] = {"ABOUT",
+                                  "GLOBAL_SETUP",
+                                  "PARAMS_SETUP",
+                                  "RENDER",
+                                  "RENDER with an argument missing",
+                                  "pre-render + SMART_RENDER",
+                                  "SMART_RENDER",
+                                  "smart command without extra",
                                   "unhandled command"};
 
 /// With RUVIVEDU_FUZZ_VERBOSE set (replaying an input), each command is

@@ -84,11 +84,20 @@ void unregister_host(SubstituteHost* host)
     hosts.erase(std::remove(hosts.begin(), hosts.end(), host), hosts.end());
 }
 
-CurrentHostScope::CurrentHostScope(SubstituteHost* host) : previous_(t_current) { t_current = host; }
+CurrentHostScope::CurrentHostScope(SubstituteHost* host) : previous_(t_current)
+{
+    t_current = host;
+}
 
-CurrentHostScope::~CurrentHostScope() { t_current = previous_; }
+CurrentHostScope::~CurrentHostScope()
+{
+    t_current = previous_;
+}
 
-SubstituteHost* SubstituteHost::current() { return t_current; }
+SubstituteHost* SubstituteHost::current()
+{
+    return t_current;
+}
 
 namespace {
 
@@ -382,29 +391,32 @@ PF_Err HostCallbacks::abort(PF_ProgPtr effect_ref)
 {
     // Polled many times a frame: counted, not logged. From the check set by cancel_at on, the user
     // has cancelled, and every later check says so too.
-    return serve(host_for(effect_ref, HostOp::abort), {HostOp::abort, 0, false},
-                 [&](SubstituteHost* host) -> PF_Err {
-                     host->abort_checks_ += 1;
-                     if (host->cancel_at_ > 0 && host->abort_checks_ >= host->cancel_at_) {
-                         return PF_Interrupt_CANCEL;
-                     }
-                     return PF_Err_NONE;
-                 },
-                 [&](SubstituteHost& host, PF_Err) { host.abort_checks_ += 1; });
+    return serve(
+        host_for(effect_ref, HostOp::abort), {HostOp::abort, 0, false},
+        [&](SubstituteHost* host) -> PF_Err {
+            host->abort_checks_ += 1;
+            if (host->cancel_at_ > 0 && host->abort_checks_ >= host->cancel_at_) {
+                return PF_Interrupt_CANCEL;
+            }
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost& host, PF_Err) { host.abort_checks_ += 1; });
 }
 
 PF_Err HostCallbacks::progress(PF_ProgPtr effect_ref, A_long current, A_long total)
 {
-    return serve(host_for(effect_ref, HostOp::progress), {HostOp::progress, 0, false},
-                 [&](SubstituteHost* host) -> PF_Err {
-                     if (total <= 0 || current < 0 || current > total) {
-                         host->record_error("progress of " + std::to_string(current) + " out of " +
-                                            std::to_string(total));
-                     }
-                     host->progress_.push_back(ProgressReport{current, total});
-                     return PF_Err_NONE;
-                 },
-                 [&](SubstituteHost& host, PF_Err) { host.progress_.push_back(ProgressReport{current, total}); });
+    return serve(
+        host_for(effect_ref, HostOp::progress), {HostOp::progress, 0, false},
+        [&](SubstituteHost* host) -> PF_Err {
+            if (total <= 0 || current < 0 || current > total) {
+                host->record_error("progress of " + std::to_string(current) + " out of " + std::to_string(total));
+            }
+            host->progress_.push_back(ProgressReport{current, total});
+            return PF_Err_NONE;
+        },
+        [&](SubstituteHost& host, PF_Err) {
+            host.progress_.push_back(ProgressReport{current, total});
+        });
 }
 
 // ----- smart-render callbacks ----------------------------------------------------------------------
@@ -420,8 +432,7 @@ PF_Err HostCallbacks::checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index,
                 host->record_error("checkout_layer called with a NULL request or result");
                 return PF_Err_BAD_CALLBACK_PARAM;
             }
-            host->layer_checkouts_.push_back(
-                LayerCheckout{index, checkout_id, *req, what_time, time_step, time_scale});
+            host->layer_checkouts_.push_back(LayerCheckout{index, checkout_id, *req, what_time, time_step, time_scale});
             if (host->running_ != PF_Cmd_SMART_PRE_RENDER) {
                 host->record_error("checkout_layer outside SMART_PRE_RENDER");
             }
@@ -452,14 +463,13 @@ PF_Err HostCallbacks::checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index,
 
 PF_Err HostCallbacks::guid_mix_in(PF_ProgPtr effect_ref, A_u_long size, const void* buf)
 {
-    return serve(host_for(effect_ref, HostOp::guid_mix_in), {HostOp::guid_mix_in},
-                 [&](SubstituteHost* host) -> PF_Err {
-                     if (size > 0 && !buf) {
-                         host->record_error("GuidMixInPtr called with a NULL buffer");
-                         return PF_Err_BAD_CALLBACK_PARAM;
-                     }
-                     return PF_Err_NONE;
-                 });
+    return serve(host_for(effect_ref, HostOp::guid_mix_in), {HostOp::guid_mix_in}, [&](SubstituteHost* host) -> PF_Err {
+        if (size > 0 && !buf) {
+            host->record_error("GuidMixInPtr called with a NULL buffer");
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        return PF_Err_NONE;
+    });
 }
 
 PF_Err HostCallbacks::checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels)
@@ -556,8 +566,8 @@ SPErr HostCallbacks::acquire_suite(const char* name, std::int32_t version, const
                 return sp_bad_parameter;
             }
             if (std::strcmp(name, kPFWorldSuite) != 0 || version != kPFWorldSuiteVersion2) {
-                host->record_error("AcquireSuite of \"" + std::string(name) + "\" version " +
-                                   std::to_string(version) + ", which this host does not offer");
+                host->record_error("AcquireSuite of \"" + std::string(name) + "\" version " + std::to_string(version) +
+                                   ", which this host does not offer");
                 *suite = nullptr;
                 return sp_suite_not_found;
             }
@@ -637,7 +647,10 @@ SPErr HostCallbacks::reallocate_block(void* block, std::size_t new_size, void** 
     return kSPNoError;
 }
 
-SPErr HostCallbacks::undefined() { return sp_unimplemented; }
+SPErr HostCallbacks::undefined()
+{
+    return sp_unimplemented;
+}
 
 // ----- world suite ---------------------------------------------------------------------------------
 

@@ -20,8 +20,7 @@ struct HostCallbacks {
     // Utility callbacks.
     static int ansi_sprintf(A_char* dst, const A_char* fmt, ...);
     static A_char* ansi_strcpy(A_char* dst, const A_char* src);
-    static PF_Err copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
-                       PF_Rect* dst_r);
+    static PF_Err copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
 
     // Interaction callbacks.
     static PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
@@ -33,8 +32,8 @@ struct HostCallbacks {
 
     // Smart-render callbacks.
     static PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id,
-                                 const PF_RenderRequest* req, A_long what_time, A_long time_step,
-                                 A_u_long time_scale, PF_CheckoutResult* result);
+                                 const PF_RenderRequest* req, A_long what_time, A_long time_step, A_u_long time_scale,
+                                 PF_CheckoutResult* result);
     static PF_Err guid_mix_in(PF_ProgPtr effect_ref, A_u_long size, const void* buf);
     static PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels);
     static PF_Err checkin_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id);

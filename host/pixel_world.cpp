@@ -14,23 +14,32 @@ namespace {
 std::size_t component_size(Depth depth)
 {
     switch (depth) {
-    case Depth::u8: return 1;
-    case Depth::u16: return 2;
-    case Depth::f32: return 4;
+    case Depth::u8:
+        return 1;
+    case Depth::u16:
+        return 2;
+    case Depth::f32:
+        return 4;
     }
     return 1;
 }
 
 }  // namespace
 
-std::size_t bytes_per_pixel(Depth depth) { return 4 * component_size(depth); }
+std::size_t bytes_per_pixel(Depth depth)
+{
+    return 4 * component_size(depth);
+}
 
 PF_PixelFormat natural_pixel_format(Depth depth)
 {
     switch (depth) {
-    case Depth::u8: return PF_PixelFormat_ARGB32;
-    case Depth::u16: return PF_PixelFormat_ARGB64;
-    case Depth::f32: return PF_PixelFormat_ARGB128;
+    case Depth::u8:
+        return PF_PixelFormat_ARGB32;
+    case Depth::u16:
+        return PF_PixelFormat_ARGB64;
+    case Depth::f32:
+        return PF_PixelFormat_ARGB128;
     }
     return PF_PixelFormat_INVALID;
 }
@@ -50,8 +59,8 @@ World::World(Depth depth, A_long width, A_long height, A_long rowbytes)
     }
     // Formed in 64 bits: the magnitude of the most negative A_long does not fit in an A_long.
     const bool bottom_up = rowbytes < 0;
-    const std::size_t stride =
-        static_cast<std::size_t>(bottom_up ? -static_cast<std::int64_t>(rowbytes) : static_cast<std::int64_t>(rowbytes));
+    const std::size_t stride = static_cast<std::size_t>(bottom_up ? -static_cast<std::int64_t>(rowbytes)
+                                                                  : static_cast<std::int64_t>(rowbytes));
     if (stride < packed) {
         throw std::invalid_argument("rowbytes below the packed row size");
     }
@@ -135,28 +144,61 @@ P& World::checked(A_long x, A_long y, Depth expected) const
     return reinterpret_cast<P*>(row_start)[x];
 }
 
-PF_Pixel8& World::pixel8(A_long x, A_long y) { return checked<PF_Pixel8>(x, y, Depth::u8); }
-PF_Pixel16& World::pixel16(A_long x, A_long y) { return checked<PF_Pixel16>(x, y, Depth::u16); }
-PF_PixelFloat& World::pixel32(A_long x, A_long y) { return checked<PF_PixelFloat>(x, y, Depth::f32); }
-const PF_Pixel8& World::pixel8(A_long x, A_long y) const { return checked<PF_Pixel8>(x, y, Depth::u8); }
-const PF_Pixel16& World::pixel16(A_long x, A_long y) const { return checked<PF_Pixel16>(x, y, Depth::u16); }
+PF_Pixel8& World::pixel8(A_long x, A_long y)
+{
+    return checked<PF_Pixel8>(x, y, Depth::u8);
+}
+PF_Pixel16& World::pixel16(A_long x, A_long y)
+{
+    return checked<PF_Pixel16>(x, y, Depth::u16);
+}
+PF_PixelFloat& World::pixel32(A_long x, A_long y)
+{
+    return checked<PF_PixelFloat>(x, y, Depth::f32);
+}
+const PF_Pixel8& World::pixel8(A_long x, A_long y) const
+{
+    return checked<PF_Pixel8>(x, y, Depth::u8);
+}
+const PF_Pixel16& World::pixel16(A_long x, A_long y) const
+{
+    return checked<PF_Pixel16>(x, y, Depth::u16);
+}
 const PF_PixelFloat& World::pixel32(A_long x, A_long y) const
 {
     return checked<PF_PixelFloat>(x, y, Depth::f32);
 }
 
 template <>
-PF_Pixel8& World::at<PF_Pixel8>(A_long x, A_long y) { return pixel8(x, y); }
+PF_Pixel8& World::at<PF_Pixel8>(A_long x, A_long y)
+{
+    return pixel8(x, y);
+}
 template <>
-PF_Pixel16& World::at<PF_Pixel16>(A_long x, A_long y) { return pixel16(x, y); }
+PF_Pixel16& World::at<PF_Pixel16>(A_long x, A_long y)
+{
+    return pixel16(x, y);
+}
 template <>
-PF_PixelFloat& World::at<PF_PixelFloat>(A_long x, A_long y) { return pixel32(x, y); }
+PF_PixelFloat& World::at<PF_PixelFloat>(A_long x, A_long y)
+{
+    return pixel32(x, y);
+}
 template <>
-const PF_Pixel8& World::at<PF_Pixel8>(A_long x, A_long y) const { return pixel8(x, y); }
+const PF_Pixel8& World::at<PF_Pixel8>(A_long x, A_long y) const
+{
+    return pixel8(x, y);
+}
 template <>
-const PF_Pixel16& World::at<PF_Pixel16>(A_long x, A_long y) const { return pixel16(x, y); }
+const PF_Pixel16& World::at<PF_Pixel16>(A_long x, A_long y) const
+{
+    return pixel16(x, y);
+}
 template <>
-const PF_PixelFloat& World::at<PF_PixelFloat>(A_long x, A_long y) const { return pixel32(x, y); }
+const PF_PixelFloat& World::at<PF_PixelFloat>(A_long x, A_long y) const
+{
+    return pixel32(x, y);
+}
 
 namespace {
 
@@ -172,9 +214,18 @@ void fill_world(World& world, const P& p)
 
 }  // namespace
 
-void World::fill(const PF_Pixel8& p) { fill_world(*this, p); }
-void World::fill(const PF_Pixel16& p) { fill_world(*this, p); }
-void World::fill(const PF_PixelFloat& p) { fill_world(*this, p); }
+void World::fill(const PF_Pixel8& p)
+{
+    fill_world(*this, p);
+}
+void World::fill(const PF_Pixel16& p)
+{
+    fill_world(*this, p);
+}
+void World::fill(const PF_PixelFloat& p)
+{
+    fill_world(*this, p);
+}
 
 unsigned char* World::row(A_long y)
 {
@@ -185,7 +236,10 @@ unsigned char* World::row(A_long y)
            static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(def_.rowbytes);
 }
 
-const unsigned char* World::row(A_long y) const { return const_cast<World*>(this)->row(y); }
+const unsigned char* World::row(A_long y) const
+{
+    return const_cast<World*>(this)->row(y);
+}
 
 std::vector<unsigned char> World::packed_pixels() const
 {
@@ -205,7 +259,10 @@ bool World::same_pixels(const World& other) const
            packed_pixels() == other.packed_pixels();
 }
 
-bool World::guards_intact() const { return guard_damage().empty(); }
+bool World::guards_intact() const
+{
+    return guard_damage().empty();
+}
 
 std::string World::guard_damage() const
 {

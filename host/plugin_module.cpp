@@ -70,7 +70,10 @@ void* find_symbol(void* handle, const char* name)
     return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle), name));
 }
 
-void close_module(void* handle) { FreeLibrary(reinterpret_cast<HMODULE>(handle)); }
+void close_module(void* handle)
+{
+    FreeLibrary(reinterpret_cast<HMODULE>(handle));
+}
 
 #else
 
@@ -90,7 +93,10 @@ void* find_symbol(void* handle, const char* name)
     return dlsym(handle, name);
 }
 
-void close_module(void* handle) { dlclose(handle); }
+void close_module(void* handle)
+{
+    dlclose(handle);
+}
 
 #endif
 
@@ -105,14 +111,11 @@ F as_function(void* symbol)
 }  // namespace
 
 PluginModule::PluginModule(PluginModule&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)),
-      path_(std::move(other.path_)),
-      error_(std::move(other.error_)),
+    : handle_(std::exchange(other.handle_, nullptr)), path_(std::move(other.path_)), error_(std::move(other.error_)),
       entry_point_(std::exchange(other.entry_point_, nullptr)),
       plugin_data_entry_(std::exchange(other.plugin_data_entry_, nullptr)),
       effect_main_(std::exchange(other.effect_main_, nullptr))
-{
-}
+{}
 
 PluginModule& PluginModule::operator=(PluginModule&& other) noexcept
 {
@@ -128,7 +131,10 @@ PluginModule& PluginModule::operator=(PluginModule&& other) noexcept
     return *this;
 }
 
-PluginModule::~PluginModule() { unload(); }
+PluginModule::~PluginModule()
+{
+    unload();
+}
 
 bool PluginModule::load(const std::string& path)
 {

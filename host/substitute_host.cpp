@@ -12,23 +12,40 @@ namespace ruvivedu::host {
 const char* op_name(HostOp op)
 {
     switch (op) {
-    case HostOp::registration: return "registration";
-    case HostOp::ansi_sprintf: return "sprintf";
-    case HostOp::ansi_strcpy: return "strcpy";
-    case HostOp::add_param: return "add_param";
-    case HostOp::checkout_param: return "checkout_param";
-    case HostOp::checkin_param: return "checkin_param";
-    case HostOp::copy: return "copy";
-    case HostOp::checkout_layer: return "checkout_layer";
-    case HostOp::guid_mix_in: return "GuidMixInPtr";
-    case HostOp::checkout_layer_pixels: return "checkout_layer_pixels";
-    case HostOp::checkin_layer_pixels: return "checkin_layer_pixels";
-    case HostOp::checkout_output: return "checkout_output";
-    case HostOp::acquire_suite: return "AcquireSuite";
-    case HostOp::release_suite: return "ReleaseSuite";
-    case HostOp::get_pixel_format: return "PF_GetPixelFormat";
-    case HostOp::abort: return "abort";
-    case HostOp::progress: return "progress";
+    case HostOp::registration:
+        return "registration";
+    case HostOp::ansi_sprintf:
+        return "sprintf";
+    case HostOp::ansi_strcpy:
+        return "strcpy";
+    case HostOp::add_param:
+        return "add_param";
+    case HostOp::checkout_param:
+        return "checkout_param";
+    case HostOp::checkin_param:
+        return "checkin_param";
+    case HostOp::copy:
+        return "copy";
+    case HostOp::checkout_layer:
+        return "checkout_layer";
+    case HostOp::guid_mix_in:
+        return "GuidMixInPtr";
+    case HostOp::checkout_layer_pixels:
+        return "checkout_layer_pixels";
+    case HostOp::checkin_layer_pixels:
+        return "checkin_layer_pixels";
+    case HostOp::checkout_output:
+        return "checkout_output";
+    case HostOp::acquire_suite:
+        return "AcquireSuite";
+    case HostOp::release_suite:
+        return "ReleaseSuite";
+    case HostOp::get_pixel_format:
+        return "PF_GetPixelFormat";
+    case HostOp::abort:
+        return "abort";
+    case HostOp::progress:
+        return "progress";
     }
     return "?";
 }
@@ -43,10 +60,12 @@ SubstituteHost::SubstituteHost(ruvivedu_entry_point_func entry_point, ruvivedu_p
 
 SubstituteHost::SubstituteHost(const PluginModule& module)
     : SubstituteHost(module.entry_point(), module.plugin_data_entry())
-{
-}
+{}
 
-SubstituteHost::~SubstituteHost() { unregister_host(this); }
+SubstituteHost::~SubstituteHost()
+{
+    unregister_host(this);
+}
 
 void SubstituteHost::init_records()
 {
@@ -178,13 +197,16 @@ PF_ParamDef SubstituteHost::current_param(PF_ParamIndex index) const
     }
     switch (index) {
     case 1:
-        if (shape_) def.u.pd.value = *shape_;
+        if (shape_)
+            def.u.pd.value = *shape_;
         break;
     case 2:
-        if (dot_size_) def.u.fd.value = *dot_size_;
+        if (dot_size_)
+            def.u.fd.value = *dot_size_;
         break;
     case 3:
-        if (rotation_) def.u.ad.value = *rotation_;
+        if (rotation_)
+            def.u.ad.value = *rotation_;
         break;
     case 4:
         if (offset_) {
@@ -193,10 +215,12 @@ PF_ParamDef SubstituteHost::current_param(PF_ParamIndex index) const
         }
         break;
     case 5:
-        if (alpha_) def.u.bd.value = *alpha_;
+        if (alpha_)
+            def.u.bd.value = *alpha_;
         break;
     case 6:
-        if (sampling_) def.u.pd.value = *sampling_;
+        if (sampling_)
+            def.u.pd.value = *sampling_;
         break;
     default:
         break;
@@ -227,11 +251,20 @@ bool SubstituteHost::in_param_array(const PF_ParamDef* def) const
     return !call_params_.empty() && def >= call_params_.data() && def < call_params_.data() + call_params_.size();
 }
 
-PF_Err SubstituteHost::about() { return send(PF_Cmd_ABOUT); }
+PF_Err SubstituteHost::about()
+{
+    return send(PF_Cmd_ABOUT);
+}
 
-PF_Err SubstituteHost::global_setup() { return send(PF_Cmd_GLOBAL_SETUP); }
+PF_Err SubstituteHost::global_setup()
+{
+    return send(PF_Cmd_GLOBAL_SETUP);
+}
 
-PF_Err SubstituteHost::params_setup() { return send(PF_Cmd_PARAMS_SETUP); }
+PF_Err SubstituteHost::params_setup()
+{
+    return send(PF_Cmd_PARAMS_SETUP);
+}
 
 PF_Err SubstituteHost::setup_effect()
 {
@@ -243,7 +276,10 @@ PF_Err SubstituteHost::setup_effect()
     return err;
 }
 
-PF_Err SubstituteHost::render(const CallOptions& options) { return send(PF_Cmd_RENDER, nullptr, options); }
+PF_Err SubstituteHost::render(const CallOptions& options)
+{
+    return send(PF_Cmd_RENDER, nullptr, options);
+}
 
 namespace {
 
@@ -253,9 +289,12 @@ short bitdepth_of(const World* world)
         return 8;
     }
     switch (world->depth()) {
-    case Depth::u8: return 8;
-    case Depth::u16: return 16;
-    case Depth::f32: return 32;
+    case Depth::u8:
+        return 8;
+    case Depth::u16:
+        return 16;
+    case Depth::f32:
+        return 32;
     }
     return 8;
 }
@@ -377,9 +416,15 @@ void SubstituteHost::end_command()
     running_.reset();
 }
 
-void SubstituteHost::record(HostOp op, PF_Err result, A_long arg) { calls_.push_back(HostCall{op, result, arg}); }
+void SubstituteHost::record(HostOp op, PF_Err result, A_long arg)
+{
+    calls_.push_back(HostCall{op, result, arg});
+}
 
-void SubstituteHost::record_error(std::string text) { errors_.push_back(std::move(text)); }
+void SubstituteHost::record_error(std::string text)
+{
+    errors_.push_back(std::move(text));
+}
 
 bool SubstituteHost::take_fault(HostOp op, PF_Err& code)
 {
@@ -476,7 +521,10 @@ int SubstituteHost::outstanding_suites() const
     return held;
 }
 
-void SubstituteHost::fail(HostOp op, PF_Err code, int nth_call) { faults_[op] = Fault{code, nth_call, 0}; }
+void SubstituteHost::fail(HostOp op, PF_Err code, int nth_call)
+{
+    faults_[op] = Fault{code, nth_call, 0};
+}
 
 std::vector<std::string> SubstituteHost::call_names() const
 {

@@ -110,9 +110,9 @@ struct RegistrationCapture {
 struct DeclaredParam {
     PF_ParamIndex index = 0;  ///< the index argument (-1 = append)
     PF_ParamDef def{};
-    std::string name;                            ///< the name field up to its NUL
-    std::optional<std::string> popup_choices;    ///< PF_Param_POPUP: the string u.pd.u.namesptr named
-    std::optional<std::string> checkbox_label;   ///< PF_Param_CHECKBOX: the string u.bd.u.nameptr named
+    std::string name;                           ///< the name field up to its NUL
+    std::optional<std::string> popup_choices;   ///< PF_Param_POPUP: the string u.pd.u.namesptr named
+    std::optional<std::string> checkbox_label;  ///< PF_Param_CHECKBOX: the string u.bd.u.nameptr named
 };
 
 /// One checkout_layer request as received.
@@ -258,12 +258,12 @@ public:
     /// Current values the host holds for the effect's six parameters, applied over the declared
     /// definitions whenever the host hands one out (checkout_param and the RENDER parameter array).
     /// They survive a new PARAMS_SETUP; clear_param_values() drops them.
-    void set_shape(A_long popup_value) { shape_ = popup_value; }        ///< index 1, u.pd.value
-    void set_dot_size(PF_Fixed value) { dot_size_ = value; }            ///< index 2, u.fd.value
-    void set_rotation(PF_Fixed degrees) { rotation_ = degrees; }        ///< index 3, u.ad.value
+    void set_shape(A_long popup_value) { shape_ = popup_value; }                 ///< index 1, u.pd.value
+    void set_dot_size(PF_Fixed value) { dot_size_ = value; }                     ///< index 2, u.fd.value
+    void set_rotation(PF_Fixed degrees) { rotation_ = degrees; }                 ///< index 3, u.ad.value
     void set_offset(PF_Fixed x, PF_Fixed y) { offset_ = std::make_pair(x, y); }  ///< index 4, u.td x/y
-    void set_alpha(A_long checkbox_value) { alpha_ = checkbox_value; }  ///< index 5, u.bd.value (all 32 bits)
-    void set_sampling(A_long popup_value) { sampling_ = popup_value; }  ///< index 6, u.pd.value
+    void set_alpha(A_long checkbox_value) { alpha_ = checkbox_value; }           ///< index 5, u.bd.value (all 32 bits)
+    void set_sampling(A_long popup_value) { sampling_ = popup_value; }           ///< index 6, u.pd.value
     void clear_param_values();
 
     /// The definition the host hands out for `index` now: index 0 is the input layer, 1..n the declared
@@ -294,8 +294,8 @@ public:
     /// Any command code, with the same records as render() and `extra` as the extra pointer.
     PF_Err send(PF_Cmd cmd, void* extra = nullptr, const CallOptions& options = {});
     /// Calls the entry point with exactly these arguments (as the current host, logged like a command).
-    PF_Err call(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                PF_LayerDef* output, void* extra);
+    PF_Err call(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                void* extra);
 
     // ----- smart rendering ---------------------------------------------------------------------------
 
@@ -382,8 +382,8 @@ private:
 
     void init_records();
     void build_params(PF_Cmd cmd);
-    PF_Err invoke(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                  PF_LayerDef* output, void* extra);
+    PF_Err invoke(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                  void* extra);
     void end_command();
 
     // Used by the callbacks with mutex_ held.
@@ -428,8 +428,8 @@ private:
     bool require_prerender_ = false;
     std::set<A_long> prerender_ids_;
     std::vector<A_long> pixel_checkouts_;
-    std::map<A_long, PF_LRect> prerender_rects_;               // per checkout id, within the layer
-    std::map<A_long, std::unique_ptr<World>> input_parts_;      // handed out by checkout_layer_pixels
+    std::map<A_long, PF_LRect> prerender_rects_;            // per checkout id, within the layer
+    std::map<A_long, std::unique_ptr<World>> input_parts_;  // handed out by checkout_layer_pixels
     std::map<A_long, const World*> checked_out_;
     A_long checkout_margin_ = 0;
     int abort_checks_ = 0;

@@ -46,7 +46,7 @@ public:
     {
         int32(kVendorCode);
         int32(key);
-        int32(0); // property id
+        int32(0);  // property id
         int32(std::uint32_t(data.size()));
         bytes_.insert(bytes_.end(), data.begin(), data.end());
         while (bytes_.size() % 4 != 0)
@@ -158,5 +158,4 @@ inline std::string rez_source(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-
-} // namespace ruvivedu
+}  // namespace ruvivedu

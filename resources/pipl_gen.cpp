@@ -21,7 +21,7 @@ bool write_file(const std::string& path, const std::string& contents)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,7 +39,8 @@ int main(int argc, char** argv)
     // LANGUAGE 0x09, 0x01 is LANG_ENGLISH, SUBLANG_ENGLISH_US (1033).
     const std::string rc = "// Generated from the effect's identity table; do not edit.\n"
                            "LANGUAGE 0x09, 0x01\n"
-                           "16000 PIPL \"" + pipl_name + "\"\n";
+                           "16000 PIPL \"" +
+                           pipl_name + "\"\n";
     bool ok = write_file(argv[1], std::string(windows.begin(), windows.end())) && write_file(argv[2], rc) &&
               write_file(argv[3], ruvivedu::rez_source(mac));
     if (ok && argc == 5)

@@ -21,8 +21,8 @@ using Script = std::function<PF_Err(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef
 // Each thread runs its own script, so hosts on several threads can share one entry point.
 thread_local Script t_script;
 
-PF_Err scripted_entry(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                      PF_LayerDef* output, void* extra)
+PF_Err scripted_entry(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                      void* extra)
 {
     return t_script ? t_script(cmd, in_data, out_data, params, output, extra) : PF_Err_NONE;
 }
@@ -94,11 +94,20 @@ protected:
 template <class P>
 Depth depth_of();
 template <>
-Depth depth_of<PF_Pixel8>() { return Depth::u8; }
+Depth depth_of<PF_Pixel8>()
+{
+    return Depth::u8;
+}
 template <>
-Depth depth_of<PF_Pixel16>() { return Depth::u16; }
+Depth depth_of<PF_Pixel16>()
+{
+    return Depth::u16;
+}
 template <>
-Depth depth_of<PF_PixelFloat>() { return Depth::f32; }
+Depth depth_of<PF_PixelFloat>()
+{
+    return Depth::f32;
+}
 
 template <class P>
 void check_padded_world()
@@ -237,8 +246,8 @@ TEST_F(HostTest, AddParamKeepsCopiesAndTheHostHandsOutCurrentValues)
     EXPECT_EQ(declared[1].def.u.fd.dephault, 0x00200000);
     EXPECT_FALSE(declared[1].popup_choices.has_value());
     EXPECT_EQ(declared[2].checkbox_label, std::optional<std::string>("ON"));
-    EXPECT_EQ(host.call_names(), (std::vector<std::string>{"strcpy", "add_param", "strcpy", "add_param", "strcpy",
-                                                            "add_param"}));
+    EXPECT_EQ(host.call_names(),
+              (std::vector<std::string>{"strcpy", "add_param", "strcpy", "add_param", "strcpy", "add_param"}));
 
     // Values set by the test override the declared ones: Shape 3 and DotSize 7.0 -> 3 * 100 + 7.
     EXPECT_EQ(host.render(), 132);  // declared defaults: Shape 1, DotSize 32
@@ -452,15 +461,17 @@ TEST_F(HostTest, SmartCommandsCheckOutLayersOutputAndPixelFormat)
             auto* pre = static_cast<PF_PreRenderExtra*>(extra);
             PF_RenderRequest req = pre->input->output_request;
             req.channel_mask |= PF_ChannelMask_ALPHA;
-            return pre->cb->checkout_layer(in->effect_ref, 0, 0, &req, in->current_time, in->time_step,
-                                           in->time_scale, &result);
+            return pre->cb->checkout_layer(in->effect_ref, 0, 0, &req, in->current_time, in->time_step, in->time_scale,
+                                           &result);
         }
         auto* smart = static_cast<PF_SmartRenderExtra*>(extra);
         PF_Err err = smart->cb->checkout_layer_pixels(in->effect_ref, 0, &input);
-        if (!err) err = smart->cb->checkout_output(in->effect_ref, &output);
+        if (!err)
+            err = smart->cb->checkout_output(in->effect_ref, &output);
         const void* suite = nullptr;
         in->pica_basicP->AcquireSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &suite);
-        if (!err) err = static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(input, &format);
+        if (!err)
+            err = static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(input, &format);
         in->pica_basicP->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
         return err;
     };
@@ -496,8 +507,8 @@ TEST_F(HostTest, SmartCommandsCheckOutLayersOutputAndPixelFormat)
     EXPECT_TRUE(host.errors().empty());
     EXPECT_EQ(host.call_names(),
               (std::vector<std::string>{"checkout_layer", "checkout_layer_pixels", "checkout_output", "AcquireSuite",
-                                        "PF_GetPixelFormat", "ReleaseSuite", "checkout_layer_pixels",
-                                        "checkout_output", "AcquireSuite", "PF_GetPixelFormat", "ReleaseSuite"}));
+                                        "PF_GetPixelFormat", "ReleaseSuite", "checkout_layer_pixels", "checkout_output",
+                                        "AcquireSuite", "PF_GetPixelFormat", "ReleaseSuite"}));
 
     // A pixel checkout of an id the pre-render never took is refused when the host enforces the rule.
     host.fail(HostOp::checkout_layer, PF_Err_OUT_OF_MEMORY);
@@ -568,8 +579,7 @@ TEST(PluginModuleTest, LoadsAModuleAndExplainsWhatFailed)
 #if defined(__linux__)
     PluginModule no_entries;
     EXPECT_FALSE(no_entries.load("libm.so.6"));
-    EXPECT_NE(no_entries.error().find("does not export EntryPointFunc nor PluginDataEntryFunction"),
-              std::string::npos)
+    EXPECT_NE(no_entries.error().find("does not export EntryPointFunc nor PluginDataEntryFunction"), std::string::npos)
         << no_entries.error();
     EXPECT_EQ(no_entries.entry_point(), nullptr);
 #endif
@@ -599,8 +609,8 @@ TEST(Threads, HostsOnSeveralThreadsKeepTheirOwnRecords)
                 PF_PixelFormat format = 0;
                 static_cast<const PF_WorldSuite2*>(suite)->PF_GetPixelFormat(&params[0]->u.ld, &format);
                 in->pica_basicP->ReleaseSuite(kPFWorldSuite, kPFWorldSuiteVersion2);
-                in->utils->ansi.sprintf(out->return_msg, "%d %d %x", params[0]->u.ld.width,
-                                        params[1]->u.pd.value, unsigned(format));
+                in->utils->ansi.sprintf(out->return_msg, "%d %d %x", params[0]->u.ld.width, params[1]->u.pd.value,
+                                        unsigned(format));
                 return PF_Err_NONE;
             };
             host.setup_effect();
@@ -619,8 +629,8 @@ TEST(Threads, HostsOnSeveralThreadsKeepTheirOwnRecords)
     }
     for (int t = 0; t < thread_count; ++t) {
         // Width 3 + t, Shape 10 + t, and the format of this thread's own depth: "ae16" or "ae32".
-        const std::string expected = std::to_string(3 + t) + " " + std::to_string(10 + t) + (t % 2 ? " 36316561"
-                                                                                                      : " 32336561");
+        const std::string expected =
+            std::to_string(3 + t) + " " + std::to_string(10 + t) + (t % 2 ? " 36316561" : " 32336561");
         EXPECT_EQ(messages[t], std::vector<std::string>(rounds, expected)) << "thread " << t;
         EXPECT_EQ(acquires[t], rounds);
         EXPECT_TRUE(clean[t]);

@@ -86,14 +86,17 @@ host::World as_openimageio_reads_it(const std::string& path)
     OIIO::ImageSpec layout;
     const std::vector<float> check = read_raw<float>(path, TypeDesc::FLOAT, &layout);
     EXPECT_FALSE(check.empty());
-    const Depth depth = layout.format == TypeDesc::UINT8   ? Depth::u8
+    const Depth depth = layout.format == TypeDesc::UINT8    ? Depth::u8
                         : layout.format == TypeDesc::UINT16 ? Depth::u16
                                                             : Depth::f32;
     const int alpha = layout.alpha_channel >= 0 ? layout.alpha_channel
                       : layout.nchannels == 2   ? 1
                       : layout.nchannels >= 4   ? 3
                                                 : -1;
-    const ComponentLayout components{depth, depth == Depth::u8 ? 255.0 : depth == Depth::u16 ? 65535.0 : 1.0,
+    const ComponentLayout components{depth,
+                                     depth == Depth::u8    ? 255.0
+                                     : depth == Depth::u16 ? 65535.0
+                                                           : 1.0,
                                      layout.nchannels, alpha};
     host::World world(depth, layout.width, layout.height);
     if (depth == Depth::u8) {
@@ -152,7 +155,7 @@ TEST(ToolCodecs, OpenExrFilesOfEveryKindReadAsOpenImageIOReadsThem)
         const char* names[5];
         TypeDesc type;
         bool tiled;
-        int x, y; // data window origin
+        int x, y;  // data window origin
     };
     const Kind kinds[] = {
         {"rgba_half", 4, {"R", "G", "B", "A"}, TypeDesc::HALF, false, 0, 0},
@@ -169,7 +172,7 @@ TEST(ToolCodecs, OpenExrFilesOfEveryKindReadAsOpenImageIOReadsThem)
         const int width = 41, height = 29;
         std::vector<float> data(std::size_t(width * height * kind.channels));
         for (std::size_t i = 0; i < data.size(); ++i)
-            data[i] = float(int(i * 37 % 200) - 50) / 100.0f; // below 0 and above 1 too
+            data[i] = float(int(i * 37 % 200) - 50) / 100.0f;  // below 0 and above 1 too
         OIIO::ImageSpec layout(width, height, kind.channels, kind.type);
         layout.channelnames.assign(kind.names, kind.names + kind.channels);
         layout.alpha_channel = kind.channels == 4 || kind.channels == 5 ? 3 : kind.channels == 2 ? 1 : -1;
@@ -209,4 +212,4 @@ TEST(ToolCodecs, TheOpenImageIOModuleLoadsOnlyForOtherFormats)
     EXPECT_EQ(run.err.find("libOpenImageIO"), std::string::npos) << "the tool loads OpenImageIO at start-up";
 }
 
-} // namespace
+}  // namespace

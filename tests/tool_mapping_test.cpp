@@ -130,7 +130,7 @@ std::vector<F> pack_world(const host::World& world, int channels, double to)
     return data;
 }
 
-} // namespace reference
+}  // namespace reference
 
 /// The scale as the tool had it, a value read from the file at run time:
 /// with it a known constant, the compiler would fold the reference's
@@ -158,9 +158,9 @@ float from_bits(std::uint32_t bits)
 std::vector<float> float_values()
 {
     std::vector<float> values;
-    for (std::uint32_t bits : {0x00000000u, 0x80000000u, 0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u,
-                               0x7F800001u, 0xFF8ABCDEu, 0x7FBFFFFFu, 0x00000001u, 0x807FFFFFu, 0x3F800000u,
-                               0x3F7FFFFFu, 0x3F800001u, 0x7F7FFFFFu})
+    for (std::uint32_t bits :
+         {0x00000000u, 0x80000000u, 0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u, 0x7F800001u, 0xFF8ABCDEu,
+          0x7FBFFFFFu, 0x00000001u, 0x807FFFFFu, 0x3F800000u, 0x3F7FFFFFu, 0x3F800001u, 0x7F7FFFFFu})
         values.push_back(from_bits(bits));
     for (double scale : {255.0, 32768.0, 65535.0})
         for (int k = -1; k <= int(scale); ++k) {
@@ -245,7 +245,7 @@ std::string first_difference(const std::vector<T>& expected, const std::vector<T
         return "sizes differ";
     for (std::size_t i = 0; i < expected.size(); ++i)
         if (std::memcmp(&expected[i], &actual[i], sizeof(T)) != 0) {
-            std::uint32_t want = 0, got = 0; // the bits, which tell NaNs apart
+            std::uint32_t want = 0, got = 0;  // the bits, which tell NaNs apart
             std::memcpy(&want, &expected[i], sizeof(T));
             std::memcpy(&got, &actual[i], sizeof(T));
             return "component " + std::to_string(i) + ": expected " + std::to_string(double(expected[i])) + " (bits " +
@@ -349,8 +349,8 @@ void compare_writing(double file_scale)
     for (int channels : {4, 3}) {
         const std::vector<F> expected = reference::pack_world<F, H>(world, channels, opaque(file_scale));
         std::vector<F> actual(expected.size());
-        const WorldToFile mapping(world.depth(), ComponentLayout{depth_of_type(actual), file_scale, channels,
-                                                                 channels == 4 ? 3 : -1});
+        const WorldToFile mapping(world.depth(),
+                                  ComponentLayout{depth_of_type(actual), file_scale, channels, channels == 4 ? 3 : -1});
         const A_long first = world.height() / 2;
         mapping.convert(world, 0, first, actual.data());
         mapping.convert(world, first, world.height() - first,
@@ -364,7 +364,7 @@ TEST(ToolMapping, EightBitWorldsWriteLikeBefore)
 {
     compare_writing<std::uint8_t, std::uint8_t>(255.0);
     compare_writing<std::uint8_t, std::uint16_t>(65535.0);
-    compare_writing<std::uint8_t, std::uint16_t>(32768.0); // 16-bit PAM
+    compare_writing<std::uint8_t, std::uint16_t>(32768.0);  // 16-bit PAM
     compare_writing<std::uint8_t, float>(1.0);
 }
 
@@ -447,8 +447,8 @@ template <class F>
 std::string write_piece(const char* what, const host::World& world, double scale, std::vector<F>& file)
 {
     file.resize(kPieceComponents);
-    WorldToFile(Depth::f32, ComponentLayout{depth_of_type(file), scale, 4, 3}).convert(world, 0, world.height(),
-                                                                                        file.data());
+    WorldToFile(Depth::f32, ComponentLayout{depth_of_type(file), scale, 4, 3})
+        .convert(world, 0, world.height(), file.data());
     const double from = opaque(1.0), to = opaque(scale);
     const F* got = file.data();
     for (A_long y = 0; y < world.height(); ++y) {
@@ -549,4 +549,4 @@ TEST(ToolMapping, RecycledWorldsAreTakenOnlyWhenTheyFit)
     EXPECT_NE(world_for(Depth::u8, 8, 4, &padded).buffer_begin(), padded_buffer) << "only packed rows are reused";
 }
 
-} // namespace
+}  // namespace

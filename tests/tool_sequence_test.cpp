@@ -86,8 +86,8 @@ std::vector<std::string> temporaries(const TempDir& dir)
 struct Outcome {
     bool failed = false;
     int status = 0;
-    std::string message; // the thrown error's, if any
-    std::string err;     // what the run wrote to its error stream
+    std::string message;  // the thrown error's, if any
+    std::string err;      // what the run wrote to its error stream
 };
 
 Outcome run(const RenderOptions& options, bool interactive = false)
@@ -135,7 +135,7 @@ TEST(ToolSequence, AFailingFrameStopsTheRestAndNoneIsHalfWritten)
     TempDir dir;
     constexpr int kFrames = 10;
     write_frames(dir, kFrames);
-    std::ofstream(dir.file("in.0005.pam")) << "P7\nWIDTH 40\nHEIGHT 28\n"; // cut short in its header
+    std::ofstream(dir.file("in.0005.pam")) << "P7\nWIDTH 40\nHEIGHT 28\n";  // cut short in its header
 
     for (int jobs : {1, 4}) {
         const std::string stem = "out" + std::to_string(jobs);
@@ -149,7 +149,8 @@ TEST(ToolSequence, AFailingFrameStopsTheRestAndNoneIsHalfWritten)
         // The frames before the failed one are all there, whole.
         for (int frame = 1; frame <= 4; ++frame) {
             EXPECT_TRUE(fs::exists(dir.file(frame_name(stem, frame, ".pam")))) << frame << ", jobs " << jobs;
-            EXPECT_EQ(slurp(dir.file(frame_name(stem, frame, ".pam"))), slurp(dir.file(frame_name("out1", frame, ".pam"))));
+            EXPECT_EQ(slurp(dir.file(frame_name(stem, frame, ".pam"))),
+                      slurp(dir.file(frame_name("out1", frame, ".pam"))));
         }
         EXPECT_FALSE(fs::exists(dir.file(frame_name(stem, 5, ".pam"))));
     }
@@ -171,8 +172,9 @@ TEST(ToolSequence, AFailedRenderInTheMiddleIsReportedWithThePluginsError)
     ::unsetenv("RUVIVEDU_FAILING_FRAME");
     ASSERT_TRUE(outcome.failed);
     EXPECT_EQ(outcome.status, kExitFailure);
-    EXPECT_NE(outcome.err.find("rendering '" + dir.file("in.0003.pam") + "' failed: SMART_RENDER returned plug-in "
-                                                                       "error 4 (out of memory)"),
+    EXPECT_NE(outcome.err.find("rendering '" + dir.file("in.0003.pam") +
+                               "' failed: SMART_RENDER returned plug-in "
+                               "error 4 (out of memory)"),
               std::string::npos)
         << outcome.err;
     EXPECT_EQ(outcome.message.rfind("stopped after frame 3 failed: ", 0), 0u) << outcome.message;
@@ -243,17 +245,17 @@ TEST(ToolSequence, JobsEqualInTheToolForEveryCodec)
                 const auto value = [&](int c) { return std::uint8_t((x * 5 + y * frame + c * 60) % 256); };
                 const std::uint8_t alpha = std::uint8_t(test_alpha(x, y) * 255.0f);
                 eight.pixel8(x, y) = PF_Pixel8{alpha, value(0), value(1), value(2)};
-                wide.pixel32(x, y) = PF_PixelFloat{alpha / 255.0f, value(0) / 255.0f, value(1) / 255.0f, value(2) / 255.0f};
+                wide.pixel32(x, y) =
+                    PF_PixelFloat{alpha / 255.0f, value(0) / 255.0f, value(1) / 255.0f, value(2) / 255.0f};
             }
         write_image(dir.file(frame_name("in", frame, ".png")), eight);
         write_image(dir.file(frame_name("in", frame, ".exr")), wide);
     }
     for (const char* extension : {".png", ".exr"}) {
         for (const char* jobs : {"1", "4"}) {
-            const RunResult result =
-                run_tool({"render", dir.file(std::string("in.####") + extension),
-                          dir.file(std::string("j") + jobs + ".####" + extension), "--jobs", jobs, "--dot-size", "7",
-                          "--plugin", RUVIVEDU_PLUGIN_MODULE});
+            const RunResult result = run_tool({"render", dir.file(std::string("in.####") + extension),
+                                               dir.file(std::string("j") + jobs + ".####" + extension), "--jobs", jobs,
+                                               "--dot-size", "7", "--plugin", RUVIVEDU_PLUGIN_MODULE});
             ASSERT_EQ(result.status, 0) << result.err;
         }
         for (int frame = 1; frame <= 6; ++frame) {
@@ -304,4 +306,4 @@ TEST(ToolSequence, FrameListsJoinNeighbours)
     EXPECT_EQ(format_stop(result, 5), "stopped after frames 3-4 failed: 3 of 5 frames written (1-2, 5)");
 }
 
-} // namespace
+}  // namespace

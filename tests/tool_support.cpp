@@ -20,7 +20,7 @@ TempDir::TempDir()
     static int serial = 0;
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = test ? test->name() : "x";
-    std::replace(name.begin(), name.end(), '/', '_'); // parameterised tests are named "Test/param"
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests are named "Test/param"
     path_ = fs::temp_directory_path() /
             ("ruvivedu-tool-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" + name);
     fs::create_directories(path_);
@@ -101,4 +101,4 @@ float test_alpha(int x, int y)
     return float((x * 37 + y * 11) % 256) / 255.0f;
 }
 
-} // namespace ruvivedu::tool_tests
+}  // namespace ruvivedu::tool_tests

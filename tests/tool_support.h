@@ -68,4 +68,4 @@ std::vector<T> read_raw(const std::string& path, OIIO::TypeDesc type, OIIO::Imag
 /// Alpha that varies across the picture and includes 0 and full.
 float test_alpha(int x, int y);
 
-} // namespace ruvivedu::tool_tests
+}  // namespace ruvivedu::tool_tests

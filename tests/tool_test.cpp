@@ -70,7 +70,7 @@ TEST(ToolOptions, FixedPointIsRoundedValueTimes65536)
     EXPECT_EQ(to_fixed("v", 32.0), 0x00200000);
     EXPECT_EQ(to_fixed("v", 1.5), 0x00018000);
     EXPECT_EQ(to_fixed("v", -45.0), -0x002D0000);
-    EXPECT_EQ(to_fixed("v", 1.0 / 131072.0), 1); // exactly half a step rounds away from zero
+    EXPECT_EQ(to_fixed("v", 1.0 / 131072.0), 1);  // exactly half a step rounds away from zero
     EXPECT_EQ(to_fixed("v", 32767.0), 32767 * 65536);
     EXPECT_NE(usage_message([] { to_fixed("Rotation", 32768.0); }).find("Rotation"), std::string::npos);
     usage_message([] { to_fixed("Rotation", -32768.5); });
@@ -85,7 +85,7 @@ TEST(ToolOptions, DotSizeOutsideTheHostsRangeIsRefusedNamingTheRange)
     EXPECT_NE(message.find("1.0 to 1000.0"), std::string::npos) << message;
     options.dot_size = 1000.5;
     usage_message([&] { validate(options); });
-    options.dot_size = 1000.0; // both ends are valid
+    options.dot_size = 1000.0;  // both ends are valid
     EXPECT_NO_THROW(validate(options));
     options.dot_size = 1.0;
     EXPECT_NO_THROW(validate(options));
@@ -119,8 +119,7 @@ TEST(ToolOptions, JobsAndCompressionAreCheckedBeforeAnythingRuns)
     EXPECT_EQ(check_compression("a.png", "6"), "6");
     EXPECT_EQ(check_compression("shot.####.PNG", "0"), "0");
     for (const char* text : {"10", "zip", "", "-1", "6 "})
-        EXPECT_NE(usage_message([&] { check_compression("a.png", text); }).find("zlib level 0 to 9"),
-                  std::string::npos)
+        EXPECT_NE(usage_message([&] { check_compression("a.png", text); }).find("zlib level 0 to 9"), std::string::npos)
             << text;
     EXPECT_EQ(check_compression("a.exr", "ZIP"), "zip");
     for (const char* text : {"none", "rle", "zips", "piz", "pxr24", "dwab", "zip:9", "zips:1", "dwaa:45", "dwaa:2.5"})
@@ -188,7 +187,7 @@ TEST(ToolFrames, PatternsExpandWithTheirPadding)
     EXPECT_EQ(frame_path(*printf_style, 42), "shot.0042.exr");
     EXPECT_EQ(frame_path(*parse_frame_pattern("f%d.png"), 3), "f3.png");
 
-    EXPECT_FALSE(parse_frame_pattern("take#2/plain.png")); // a '#' in a folder name is not a field
+    EXPECT_FALSE(parse_frame_pattern("take#2/plain.png"));  // a '#' in a folder name is not a field
     EXPECT_FALSE(parse_frame_pattern("100%%.png"));
     usage_message([] { parse_frame_pattern("a.##.b.##.png"); });
     usage_message([] { parse_frame_pattern("a.%s.png"); });
@@ -234,7 +233,7 @@ TEST(ToolFrames, ProgressAndSummaryText)
     const std::string line = format_progress(5, 10, 2.0, 80);
     EXPECT_NE(line.find("5/10 frames"), std::string::npos) << line;
     EXPECT_NE(line.find("2.5 fps"), std::string::npos) << line;
-    EXPECT_NE(line.find("2 s left"), std::string::npos) << line; // 5 frames at 2.5 per second
+    EXPECT_NE(line.find("2 s left"), std::string::npos) << line;  // 5 frames at 2.5 per second
     EXPECT_LE(line.size(), 80u);
     EXPECT_EQ(format_summary(3, 1.5), "rendered 3 frames in 1.50 s (2.00 frames per second)");
     FrameTimes times;
@@ -251,12 +250,12 @@ TEST(ToolFrames, ProgressAndSummaryText)
 TEST(ToolFiles, SixteenBitValuesMapToTheHostsScale)
 {
     EXPECT_EQ(file16_to_host16(0), 0);
-    EXPECT_EQ(file16_to_host16(1), 1);         // 32768 / 65535 = 0.50001 rounds up
-    EXPECT_EQ(file16_to_host16(32767), 16384); // 16383.75
+    EXPECT_EQ(file16_to_host16(1), 1);          // 32768 / 65535 = 0.50001 rounds up
+    EXPECT_EQ(file16_to_host16(32767), 16384);  // 16383.75
     EXPECT_EQ(file16_to_host16(65535), 32768);
-    EXPECT_EQ(host16_to_file16(16384), 32768); // 32767.5 rounds up
+    EXPECT_EQ(host16_to_file16(16384), 32768);  // 32767.5 rounds up
     EXPECT_EQ(host16_to_file16(32768), 65535);
-    EXPECT_EQ(host16_to_file16(40000), 65535); // beyond full scale is clamped
+    EXPECT_EQ(host16_to_file16(40000), 65535);  // beyond full scale is clamped
     for (int c = 0; c <= 32768; ++c)
         ASSERT_EQ(file16_to_host16(host16_to_file16(std::uint16_t(c))), c) << c;
 }
@@ -291,14 +290,14 @@ TEST(ToolFiles, ReadingKeepsStraightAlphaAndFillsMissingChannels)
     EXPECT_EQ(deep.red, 32768);
     EXPECT_EQ(deep.green, 16384);
     EXPECT_EQ(deep.blue, 1);
-    EXPECT_EQ(deep.alpha, 32768); // no alpha in the file: opaque
+    EXPECT_EQ(deep.alpha, 32768);  // no alpha in the file: opaque
 
     write_picture(dir.file("float.exr"), 1, 1, 4, TypeDesc::FLOAT, [](int, int, int c) {
         return c == 0 ? 1.5f : c == 1 ? -0.25f : 0.5f;
     });
     const PF_PixelFloat wide = read_image(dir.file("float.exr"), std::nullopt, &info).pixel32(0, 0);
     EXPECT_EQ(info.depth, Depth::f32);
-    EXPECT_EQ(wide.red, 1.5f); // float passes unchanged, out-of-range values too
+    EXPECT_EQ(wide.red, 1.5f);  // float passes unchanged, out-of-range values too
     EXPECT_EQ(wide.green, -0.25f);
     EXPECT_EQ(wide.alpha, 0.5f);
 
@@ -344,9 +343,9 @@ TEST(ToolFiles, WritingLeavesNoTemporaryFileBehind)
     const auto data = read_raw<std::uint16_t>(dir.file("out.png"), TypeDesc::UINT16, &layout);
     EXPECT_EQ(layout.format, TypeDesc::UINT16);
     ASSERT_EQ(data.size(), 24u);
-    EXPECT_EQ(data[0], 65535); // red 32768
-    EXPECT_EQ(data[2], 2);     // blue 1 -> round(65535 / 32768)
-    EXPECT_EQ(data[3], 32768); // alpha 16384 -> round(32767.5)
+    EXPECT_EQ(data[0], 65535);  // red 32768
+    EXPECT_EQ(data[2], 2);      // blue 1 -> round(65535 / 32768)
+    EXPECT_EQ(data[3], 32768);  // alpha 16384 -> round(32767.5)
 
     // A target that cannot be replaced (a folder of that name): the write
     // fails after the temporary file was made, and that file goes again.
@@ -367,8 +366,8 @@ TEST(ToolDownsample, AreaAverageOfWholeAndPartialPixels)
     const host::World half = downsample_area(source, Ratio{1, 2}, Ratio{1, 2});
     ASSERT_EQ(half.width(), 2);
     ASSERT_EQ(half.height(), 1);
-    EXPECT_EQ(half.pixel8(0, 0).red, 55); // (0 + 10 + 100 + 110) / 4
-    EXPECT_EQ(half.pixel8(1, 0).red, 75); // (20 + 30 + 120 + 130) / 4
+    EXPECT_EQ(half.pixel8(0, 0).red, 55);  // (0 + 10 + 100 + 110) / 4
+    EXPECT_EQ(half.pixel8(1, 0).red, 75);  // (20 + 30 + 120 + 130) / 4
 
     // Three columns at 1/2: the second output pixel covers only the last column.
     host::World odd(Depth::u8, 3, 1);
@@ -390,8 +389,8 @@ TEST(ToolDownsample, AreaAverageOfWholeAndPartialPixels)
 TEST(ToolDownsample, TransparentColourDoesNotBleed)
 {
     host::World source(Depth::u16, 2, 1);
-    source.pixel16(0, 0) = PF_Pixel16{32768, 32768, 0, 0}; // opaque red
-    source.pixel16(1, 0) = PF_Pixel16{0, 0, 0, 32768};     // transparent blue
+    source.pixel16(0, 0) = PF_Pixel16{32768, 32768, 0, 0};  // opaque red
+    source.pixel16(1, 0) = PF_Pixel16{0, 0, 0, 32768};      // transparent blue
     const PF_Pixel16 p = downsample_area(source, Ratio{1, 2}, Ratio{1, 1}).pixel16(0, 0);
     EXPECT_EQ(p.alpha, 16384);
     EXPECT_EQ(p.red, 32768);
@@ -525,7 +524,7 @@ TEST(ToolRun, DownsampleReducesTheLayerUnlessPrescaled)
         int width, height;
     };
     for (const Case& c : {Case{{"--downsample", "1/2"}, 32, 24}, Case{{"--downsample", "1/2,1/4"}, 32, 12},
-                          Case{{"--downsample", "1/3"}, 22, 16}, // ceil(64 / 3)
+                          Case{{"--downsample", "1/3"}, 22, 16},  // ceil(64 / 3)
                           Case{{"--downsample", "1/2", "--prescaled"}, 64, 48}}) {
         std::vector<std::string> args{"render", dir.file("in.png"), dir.file("out.png"), "--plugin",
                                       RUVIVEDU_PLUGIN_MODULE};
@@ -565,9 +564,21 @@ TEST(ToolRun, RegionIsTheCropOfTheWholeRender)
                 continue;
             SCOPED_TRACE(std::string(depth) + " " + path);
             auto render = [&](const std::string& out, std::vector<std::string> extra) {
-                std::vector<std::string> args{"render", dir.file("in.png"), dir.file(out), "--plugin",
-                                              RUVIVEDU_PLUGIN_MODULE, "--depth", depth, "--path", path,
-                                              "--dot-size", "6.5", "--rotation", "20", "--downsample", "2/3"};
+                std::vector<std::string> args{"render",
+                                              dir.file("in.png"),
+                                              dir.file(out),
+                                              "--plugin",
+                                              RUVIVEDU_PLUGIN_MODULE,
+                                              "--depth",
+                                              depth,
+                                              "--path",
+                                              path,
+                                              "--dot-size",
+                                              "6.5",
+                                              "--rotation",
+                                              "20",
+                                              "--downsample",
+                                              "2/3"};
                 args.insert(args.end(), extra.begin(), extra.end());
                 return run_tool(args);
             };
@@ -668,10 +679,10 @@ TEST(ToolRun, OutputsRecordTheInputsDateNotTheTimeOfWriting)
     for (const char* extension : {".exr", ".tif", ".png"}) {
         for (const char* input : {"dated", "undated"}) {
             const std::string target = dir.file(std::string(input) + extension);
-            ASSERT_EQ(run_tool({"render", dir.file(std::string(input) + ".png"), target, "--plugin",
-                                RUVIVEDU_PLUGIN_MODULE})
-                          .status,
-                      0);
+            ASSERT_EQ(
+                run_tool({"render", dir.file(std::string(input) + ".png"), target, "--plugin", RUVIVEDU_PLUGIN_MODULE})
+                    .status,
+                0);
             OIIO::ImageSpec written;
             read_raw<float>(target, TypeDesc::FLOAT, &written);
             EXPECT_EQ(written.get_string_attribute("DateTime"),
@@ -814,7 +825,7 @@ TEST(ToolInfo, ReportsWhatTheHostSees)
 
 TEST(ToolInfo, FlagDecodingAndPiplWalking)
 {
-    EXPECT_EQ(out_flag2_names(0x200), (std::vector<std::string>{"bit 9"})); // a bit with no name
+    EXPECT_EQ(out_flag2_names(0x200), (std::vector<std::string>{"bit 9"}));  // a bit with no name
     EXPECT_EQ(out_flag_names(PF_OutFlag_AUDIO_EFFECT_ONLY), (std::vector<std::string>{"AUDIO_EFFECT_ONLY"}));
 
     TempDir dir;
@@ -833,4 +844,4 @@ TEST(ToolInfo, FlagDecodingAndPiplWalking)
     EXPECT_NE(text.find("not found"), std::string::npos) << text;
 }
 
-} // namespace
+}  // namespace

@@ -17,7 +17,7 @@ double host_scale(Depth depth)
     case Depth::u8:
         return 255.0;
     case Depth::u16:
-        return 32768.0; // this host's 16-bit full scale, not 65535
+        return 32768.0;  // this host's 16-bit full scale, not 65535
     case Depth::f32:
         break;
     }
@@ -165,7 +165,7 @@ void rgba8_to_argb8(const std::uint8_t* src, PF_Pixel8* dst, A_long width)
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         p = (p >> 8) | (p << 24);
 #else
-        p = (p << 8) | (p >> 24); // bytes r g b a become a r g b
+        p = (p << 8) | (p >> 24);  // bytes r g b a become a r g b
 #endif
         std::memcpy(dst + x, &p, 4);
     }
@@ -319,8 +319,7 @@ void rows_out_from(const host::World& world, A_long first_row, A_long rows, cons
             rows_out<H, std::uint8_t>(world, first_row, rows, file.channels, dst, Lookup<std::uint8_t>{to8.data()});
             break;
         case Depth::u16:
-            rows_out<H, std::uint16_t>(world, first_row, rows, file.channels, dst,
-                                       Lookup<std::uint16_t>{to16.data()});
+            rows_out<H, std::uint16_t>(world, first_row, rows, file.channels, dst, Lookup<std::uint16_t>{to16.data()});
             break;
         case Depth::f32:
             rows_out<H, float>(world, first_row, rows, file.channels, dst, Lookup<float>{tof.data()});
@@ -328,7 +327,6 @@ void rows_out_from(const host::World& world, A_long first_row, A_long rows, cons
         }
     }
 }
-
 
 /// Fills the one table an integer source of `values` values needs for a
 /// target of type `to_type` at scale `to`.
@@ -348,7 +346,7 @@ void build_table(Depth to_type, std::size_t values, double from, double to, std:
     }
 }
 
-} // namespace
+}  // namespace
 
 std::size_t component_bytes(Depth type)
 {
@@ -429,4 +427,4 @@ void WorldToFile::convert(const host::World& world, A_long first_row, A_long row
     }
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -45,9 +45,9 @@ public:
 private:
     ComponentLayout file_;
     Depth world_;
-    std::vector<std::uint8_t> to8_;   // integer files into 8-bit worlds
-    std::vector<std::uint16_t> to16_; // integer files into 16-bit worlds
-    std::vector<float> tof_;          // integer files into float worlds
+    std::vector<std::uint8_t> to8_;    // integer files into 8-bit worlds
+    std::vector<std::uint16_t> to16_;  // integer files into 16-bit worlds
+    std::vector<float> tof_;           // integer files into float worlds
 };
 
 /// Writing: world rows into rows of packed, interleaved file components,
@@ -71,4 +71,4 @@ private:
 /// Bytes of one component of `type`: 1, 2 or 4.
 std::size_t component_bytes(Depth type);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -64,8 +64,8 @@ void reduce(const host::World& source, host::World& target, const std::vector<st
     for (A_long y = 0; y < target.height(); ++y)
         for (A_long x = 0; x < target.width(); ++x) {
             double area = 0.0, alpha = 0.0;
-            double red = 0.0, green = 0.0, blue = 0.0;    // weighted by alpha
-            double red0 = 0.0, green0 = 0.0, blue0 = 0.0; // plain, for all-transparent areas
+            double red = 0.0, green = 0.0, blue = 0.0;     // weighted by alpha
+            double red0 = 0.0, green0 = 0.0, blue0 = 0.0;  // plain, for all-transparent areas
             for (const Tap& ty : down[std::size_t(y)])
                 for (const Tap& tx : across[std::size_t(x)]) {
                     const Pixel& p = source.at<Pixel>(tx.index, ty.index);
@@ -94,7 +94,7 @@ void reduce(const host::World& source, host::World& target, const std::vector<st
         }
 }
 
-} // namespace
+}  // namespace
 
 A_long downsampled_size(A_long full, const Ratio& ratio)
 {
@@ -122,4 +122,4 @@ host::World downsample_area(const host::World& source, const Ratio& ratio_x, con
     return target;
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

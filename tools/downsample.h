@@ -19,4 +19,4 @@ A_long downsampled_size(A_long full, const Ratio& ratio);
 /// rounded to nearest.
 host::World downsample_area(const host::World& source, const Ratio& ratio_x, const Ratio& ratio_y);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

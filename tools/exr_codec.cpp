@@ -185,9 +185,9 @@ void set_compression(Imf::Header& header, const std::string& setting)
     const std::size_t colon = setting.find(':');
     const std::string method = setting.substr(0, colon);
     static const std::pair<const char*, Imf::Compression> methods[] = {
-        {"none", Imf::NO_COMPRESSION},       {"rle", Imf::RLE_COMPRESSION},   {"zips", Imf::ZIPS_COMPRESSION},
-        {"zip", Imf::ZIP_COMPRESSION},       {"piz", Imf::PIZ_COMPRESSION},   {"pxr24", Imf::PXR24_COMPRESSION},
-        {"dwaa", Imf::DWAA_COMPRESSION},     {"dwab", Imf::DWAB_COMPRESSION}};
+        {"none", Imf::NO_COMPRESSION},   {"rle", Imf::RLE_COMPRESSION},  {"zips", Imf::ZIPS_COMPRESSION},
+        {"zip", Imf::ZIP_COMPRESSION},   {"piz", Imf::PIZ_COMPRESSION},  {"pxr24", Imf::PXR24_COMPRESSION},
+        {"dwaa", Imf::DWAA_COMPRESSION}, {"dwab", Imf::DWAB_COMPRESSION}};
     for (const auto& [name, compression] : methods)
         if (method == name)
             header.compression() = compression;
@@ -202,8 +202,7 @@ void set_compression(Imf::Header& header, const std::string& setting)
 
 class ExrWriter final : public PictureWriter {
 public:
-    ExrWriter(const std::string& path, int width, int height, const OutputLayout& layout,
-              const WriteSettings& settings)
+    ExrWriter(const std::string& path, int width, int height, const OutputLayout& layout, const WriteSettings& settings)
         : stream_(path), width_(width), channels_(layout.channels)
     {
         if (!stream_.opened())
@@ -229,8 +228,8 @@ public:
             const std::vector<const char*> channel_names = names();
             for (int c = 0; c < channels_; ++c)
                 frame.insert(channel_names[std::size_t(c)],
-                             Imf::Slice::Make(Imf::FLOAT, static_cast<const float*>(src) + c, Imath::V2i(0, y),
-                                              width_, rows, x_stride, x_stride * std::size_t(width_)));
+                             Imf::Slice::Make(Imf::FLOAT, static_cast<const float*>(src) + c, Imath::V2i(0, y), width_,
+                                              rows, x_stride, x_stride * std::size_t(width_)));
             file_->setFrameBuffer(frame);
             file_->writePixels(rows);
         } catch (const std::exception& error) {
@@ -241,7 +240,7 @@ public:
 
     std::string finish() override
     {
-        file_.reset(); // writes the chunk offsets
+        file_.reset();  // writes the chunk offsets
         return stream_.close();
     }
 
@@ -282,7 +281,7 @@ bool exr_layout(const std::string&, Depth, OutputLayout& layout, std::string&)
 {
     layout.format = "openexr";
     layout.channels = 4;
-    layout.depth = Depth::f32; // float holds 8- and 16-bit values exactly; half would not
+    layout.depth = Depth::f32;  // float holds 8- and 16-bit values exactly; half would not
     layout.full_scale = 1.0;
     layout.band_rows = kBandRows;
     return true;
@@ -304,7 +303,7 @@ std::unique_ptr<PictureWriter> open_exr_writer(const std::string& path, int widt
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 const PictureCodec& exr_codec()
 {
@@ -312,4 +311,4 @@ const PictureCodec& exr_codec()
     return codec;
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

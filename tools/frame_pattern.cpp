@@ -28,7 +28,7 @@ std::optional<int> parse_count(const std::string& text)
     return std::stoi(text);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<FramePattern> parse_frame_pattern(const std::string& path)
 {
@@ -50,7 +50,7 @@ std::optional<FramePattern> parse_frame_pattern(const std::string& path)
             i = j;
         } else if (path[i] == '%') {
             std::size_t j = i + 1;
-            if (j < path.size() && path[j] == '%') { // a literal percent sign
+            if (j < path.size() && path[j] == '%') {  // a literal percent sign
                 i = j + 1;
                 continue;
             }
@@ -122,4 +122,4 @@ std::vector<int> find_frames(const FramePattern& pattern)
     return frames;
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

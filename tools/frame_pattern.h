@@ -40,4 +40,4 @@ FrameRange parse_frame_range(const std::string& text);
 /// `pad` digits, or more when the number needs them without a leading zero.
 std::vector<int> find_frames(const FramePattern& pattern);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -41,7 +41,7 @@ std::string trimmed(std::string text)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 std::string executable_dir()
 {
@@ -185,12 +185,12 @@ void check_command(const host::SubstituteHost& host, PF_Err result, const char* 
         throw ToolError(std::string(command) + " returned " + describe_plugin_error(result, host.return_msg()));
 }
 
-} // namespace
+}  // namespace
 
 FrameRenderer::FrameRenderer(const std::string& module_path)
 {
     if (!module_.load(module_path))
-        throw ToolError(module_.error()); // it names the module and the loader's reason
+        throw ToolError(module_.error());  // it names the module and the loader's reason
     setup_ = std::make_unique<host::SubstituteHost>(module_);
     // A host sends these two once, before any frame, however many threads then render.
     check_command(*setup_, setup_->global_setup(), "GLOBAL_SETUP");
@@ -348,4 +348,4 @@ bool render_file(RenderContext& context, const RenderOptions& options, const Wri
     return true;
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -131,22 +131,22 @@ private:
     host::PluginModule module_;
     std::unique_ptr<host::SubstituteHost> setup_;
     bool threaded_ = false;
-    mutable std::mutex serial_; // the render commands' turns, for an effect that is not threaded
+    mutable std::mutex serial_;  // the render commands' turns, for an effect that is not threaded
     std::vector<std::string> warnings_;
 };
 
 /// The worlds a frame leaves to the next one rendered on the same context,
 /// so that a sequence reuses its buffers instead of clearing fresh memory.
 struct FrameBuffers {
-    std::optional<host::World> input;  ///< a spent input world, for the next frame's pixels
-    std::optional<host::World> output; ///< a written output world, for the next frame's render
+    std::optional<host::World> input;   ///< a spent input world, for the next frame's pixels
+    std::optional<host::World> output;  ///< a written output world, for the next frame's render
 };
 
 /// Seconds spent on the three steps of frames, summed over them.
 struct FrameTimes {
-    double read = 0.0;   ///< decoding, mapping into the world and any downsampling
-    double render = 0.0; ///< the plug-in's render commands
-    double write = 0.0;  ///< mapping out of the world, encoding, and the rename
+    double read = 0.0;    ///< decoding, mapping into the world and any downsampling
+    double render = 0.0;  ///< the plug-in's render commands
+    double write = 0.0;   ///< mapping out of the world, encoding, and the rename
     FrameTimes& operator+=(const FrameTimes& other);
 };
 
@@ -161,4 +161,4 @@ bool render_file(RenderContext& context, const RenderOptions& options, const Wri
                  const std::string& in_path, const std::string& out_path, A_long time, FrameBuffers& buffers,
                  FrameTimes& times, const std::function<bool()>& go_on = {});
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -55,8 +55,7 @@ public:
     Sequence(const RenderOptions& options, const WriteSettings& settings, const std::vector<FrameJob>& jobs,
              const SequenceWatcher& watcher)
         : options_(options), settings_(settings), jobs_(jobs), watcher_(watcher)
-    {
-    }
+    {}
 
     /// Takes frames until there are none left or one has failed.
     void work(RenderContext& context)
@@ -71,8 +70,8 @@ public:
             // Frames after a failed one are called off; frames before it finish.
             auto go_on = [&] { return index < first_failed_.load(); };
             try {
-                const bool written = render_file(context, options_, settings_, job.input, job.output, job.frame,
-                                                 buffers, times, go_on);
+                const bool written =
+                    render_file(context, options_, settings_, job.input, job.output, job.frame, buffers, times, go_on);
                 finished(context, written ? &job : nullptr);
             } catch (const ToolError& error) {
                 failed(context, index, error);
@@ -89,8 +88,7 @@ public:
     SequenceResult result()
     {
         std::sort(result_.written.begin(), result_.written.end());
-        std::sort(failed_.begin(), failed_.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::sort(failed_.begin(), failed_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         for (auto& [index, error] : failed_)
             result_.failures.emplace_back(jobs_[index], error);
         return result_;
@@ -137,13 +135,13 @@ private:
     std::atomic<std::size_t> next_{0};
     std::atomic<std::size_t> first_failed_{kNone};
 
-    std::mutex mutex_; // guards what follows and the watcher's calls
+    std::mutex mutex_;  // guards what follows and the watcher's calls
     SequenceResult result_;
     std::vector<std::pair<std::size_t, ToolError>> failed_;
     std::vector<std::string> warned_;
 };
 
-} // namespace
+}  // namespace
 
 SequenceResult render_sequence(const FrameRenderer& renderer, const RenderOptions& options,
                                const WriteSettings& settings, const std::vector<FrameJob>& jobs, int in_flight,
@@ -160,7 +158,7 @@ SequenceResult render_sequence(const FrameRenderer& renderer, const RenderOption
         try {
             threads.emplace_back([&sequence, context = contexts[i].get()] { sequence.work(*context); });
         } catch (const std::system_error&) {
-            break; // the system gives no more threads: the ones started and this one take every frame
+            break;  // the system gives no more threads: the ones started and this one take every frame
         }
     }
     if (!contexts.empty())
@@ -170,4 +168,4 @@ SequenceResult render_sequence(const FrameRenderer& renderer, const RenderOption
     return sequence.result();
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -65,4 +65,4 @@ SequenceResult render_sequence(const FrameRenderer& renderer, const RenderOption
 /// "1-4, 6, 9-10": ascending frame numbers, runs of neighbours joined.
 std::string format_frame_list(const std::vector<int>& frames);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -13,12 +13,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -221,7 +221,7 @@ host::World read_streamed(const std::string& path, std::optional<Depth> depth, F
     if (!error.empty())
         throw ToolError("cannot read '" + path + "': " + error);
     if (info)
-        *info = FileInfo{header.width, header.height, header.channels, header.layout.alpha_channel >= 0,
+        *info = FileInfo{header.width,       header.height, header.channels, header.layout.alpha_channel >= 0,
                          header.layout.type, header.format, header.date_time};
     return world;
 }
@@ -237,11 +237,12 @@ std::string write_streamed(const std::string& temp, const std::string& path, con
     }
     if (!writer)
         return error;
-    const WorldToFile mapping(world.depth(),
-                              ComponentLayout{layout.depth, layout.full_scale, layout.channels, layout.channels == 4 ? 3 : -1});
-    const std::size_t row_bytes = std::size_t(world.width()) * std::size_t(layout.channels) * component_bytes(layout.depth);
-    const int band = layout.band_rows > 0 ? std::min<int>(layout.band_rows, world.height())
-                                          : band_rows(row_bytes, world.height());
+    const WorldToFile mapping(world.depth(), ComponentLayout{layout.depth, layout.full_scale, layout.channels,
+                                                             layout.channels == 4 ? 3 : -1});
+    const std::size_t row_bytes =
+        std::size_t(world.width()) * std::size_t(layout.channels) * component_bytes(layout.depth);
+    const int band =
+        layout.band_rows > 0 ? std::min<int>(layout.band_rows, world.height()) : band_rows(row_bytes, world.height());
     std::vector<unsigned char> buffer(row_bytes * std::size_t(band));
     for (int y = 0; y < world.height(); y += band) {
         const int rows = std::min(band, int(world.height()) - y);
@@ -254,7 +255,7 @@ std::string write_streamed(const std::string& temp, const std::string& path, con
 }
 #endif
 
-} // namespace
+}  // namespace
 
 std::string lower_extension(const std::string& path)
 {
@@ -298,7 +299,8 @@ std::uint16_t host16_to_file16(std::uint16_t c)
 host::World world_for(Depth depth, A_long width, A_long height, host::World* recycle)
 {
     if (recycle && recycle->depth() == depth && recycle->width() == width && recycle->height() == height &&
-        !recycle->is_bottom_up() && std::size_t(recycle->rowbytes()) == std::size_t(width) * host::bytes_per_pixel(depth))
+        !recycle->is_bottom_up() &&
+        std::size_t(recycle->rowbytes()) == std::size_t(width) * host::bytes_per_pixel(depth))
         return std::move(*recycle);
     return host::World(depth, width, height);
 }
@@ -411,8 +413,8 @@ std::string check_exr_compression(const std::string& text)
     const std::size_t colon = value.find(':');
     const std::string method = value.substr(0, colon);
     const std::string level = colon == std::string::npos ? std::string() : value.substr(colon + 1);
-    const bool named = method == "none" || method == "rle" || method == "zips" || method == "zip" ||
-                       method == "piz" || method == "pxr24" || method == "dwaa" || method == "dwab";
+    const bool named = method == "none" || method == "rle" || method == "zips" || method == "zip" || method == "piz" ||
+                       method == "pxr24" || method == "dwaa" || method == "dwab";
     bool fine = named && colon == std::string::npos;
     if (named && colon != std::string::npos) {
         if (method == "zip" || method == "zips")
@@ -447,14 +449,15 @@ std::string check_tiff_compression(const std::string& text)
 #endif
 }
 
-} // namespace
+}  // namespace
 
 std::string check_compression(const std::string& path, const std::string& text)
 {
     const std::string ext = lower_extension(path);
     if (ext == ".png") {
         if (small_number(text, 0, 9) < 0)
-            throw usage_error("--compression '" + text + "' is not a PNG compression: give a zlib level 0 to 9 (0 none, " +
+            throw usage_error("--compression '" + text +
+                              "' is not a PNG compression: give a zlib level 0 to 9 (0 none, " +
                               "9 smallest; default " + std::to_string(kPngDefaultLevel) + ")");
         return std::to_string(small_number(text, 0, 9));
     }
@@ -519,4 +522,4 @@ void install_interrupt_cleanup()
 #endif
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

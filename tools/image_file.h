@@ -24,7 +24,7 @@ struct FileInfo {
     /// The depth the file's components map to: 8-bit files 8, 16-bit files 16,
     /// floating-point files float (other integer widths: 16).
     Depth depth = Depth::u8;
-    std::string format; ///< the format's name ("png", "tiff", "openexr", "jpeg", "pam", ...)
+    std::string format;  ///< the format's name ("png", "tiff", "openexr", "jpeg", "pam", ...)
     /// When the picture was taken or made, as the file records it
     /// ("2024:05:17 09:30:00"); empty when it records none.
     std::string date_time;
@@ -33,8 +33,8 @@ struct FileInfo {
 /// How a world of some render depth lands in a file of a given format.
 struct OutputLayout {
     std::string format;
-    Depth depth = Depth::u8; ///< the component type written
-    int channels = 4;        ///< 4 (RGBA) where the format holds alpha, else 3 (RGB)
+    Depth depth = Depth::u8;  ///< the component type written
+    int channels = 4;         ///< 4 (RGBA) where the format holds alpha, else 3 (RGB)
     /// The file value of a full host component: 255 (8-bit), 65535 (16-bit
     /// files in general), 32768 (16-bit PAM, which stores host values as
     /// they are), 1.0 (float).
@@ -132,4 +132,4 @@ public:
 std::uint16_t file16_to_host16(std::uint16_t v);
 std::uint16_t host16_to_file16(std::uint16_t c);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

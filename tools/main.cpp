@@ -74,7 +74,8 @@ constexpr char kFilesHelp[] =
 const std::string kCompressionHelp =
     "How the output file is compressed. PNG: a zlib level 0 (none) to 9 (smallest), default " +
     std::to_string(kPngDefaultLevel) +
-    " (fast; on halftone pictures level 6 saves about an eighth of the size at three times the time). OpenEXR: none, rle, zips, zip (the default), piz, "
+    " (fast; on halftone pictures level 6 saves about an eighth of the size at three times the time). OpenEXR: none, "
+    "rle, zips, zip (the default), piz, "
     "pxr24, dwaa, dwab (pxr24 and the dwa methods lose precision), zip:LEVEL, dwaa:QUALITY. TIFF: none, lzw, zip "
     "(the default), zip:LEVEL, packbits";
 #else
@@ -106,7 +107,7 @@ void let_idle_openmp_threads_sleep()
 #endif
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

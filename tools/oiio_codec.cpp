@@ -96,7 +96,10 @@ public:
         const Depth type = depth_of(layout.format);
         const int alpha = alpha_channel_of(layout);
         // Channels past colour and alpha carry nothing the host takes.
-        header_.layout = ComponentLayout{type, type == Depth::u8 ? 255.0 : type == Depth::u16 ? 65535.0 : 1.0,
+        header_.layout = ComponentLayout{type,
+                                         type == Depth::u8    ? 255.0
+                                         : type == Depth::u16 ? 65535.0
+                                                              : 1.0,
                                          std::min(layout.nchannels, std::max(4, alpha + 1)), alpha};
         header_.format = in_->format_name();
         header_.date_time = layout.get_string_attribute("DateTime");
@@ -111,10 +114,9 @@ public:
     std::string read_rows(int y, int rows, void* dst) override
     {
         const TypeDesc type = type_of(header_.layout.type);
-        const bool read = header_.whole
-                              ? in_->read_image(0, 0, 0, header_.layout.channels, type, dst)
-                              : in_->read_scanlines(0, 0, first_row_ + y, first_row_ + y + rows, 0, 0,
-                                                    header_.layout.channels, type, dst);
+        const bool read = header_.whole ? in_->read_image(0, 0, 0, header_.layout.channels, type, dst)
+                                        : in_->read_scanlines(0, 0, first_row_ + y, first_row_ + y + rows, 0, 0,
+                                                              header_.layout.channels, type, dst);
         return read ? std::string() : one_line(in_->geterror());
     }
 
@@ -207,8 +209,9 @@ bool oiio_output_layout(const std::string& path, Depth render_depth, OutputLayou
     return true;
 }
 
-std::unique_ptr<PictureWriter> oiio_open_writer(const std::string& path, int width, int height, const OutputLayout& layout,
-                                                const WriteSettings& settings, std::string& error)
+std::unique_ptr<PictureWriter> oiio_open_writer(const std::string& path, int width, int height,
+                                                const OutputLayout& layout, const WriteSettings& settings,
+                                                std::string& error)
 {
     auto writer = std::make_unique<OiioWriter>();
     error = writer->open(path, width, height, layout, settings);
@@ -217,14 +220,13 @@ std::unique_ptr<PictureWriter> oiio_open_writer(const std::string& path, int wid
     return writer;
 }
 
-} // namespace
+}  // namespace
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool
 
 extern "C" RUVIVEDU_MODULE_EXPORT const ruvivedu::tool::PictureCodec* ruvivedu_oiio_codec(int interface_version)
 {
-    static const ruvivedu::tool::PictureCodec codec{ruvivedu::tool::oiio_open_reader,
-                                                   ruvivedu::tool::oiio_output_layout,
-                                                   ruvivedu::tool::oiio_open_writer};
+    static const ruvivedu::tool::PictureCodec codec{
+        ruvivedu::tool::oiio_open_reader, ruvivedu::tool::oiio_output_layout, ruvivedu::tool::oiio_open_writer};
     return interface_version == ruvivedu::tool::kPictureCodecVersion ? &codec : nullptr;
 }

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -70,7 +70,7 @@ std::string write_file(const std::string& path, const std::vector<std::uint8_t>&
 
 const char* const kTupleTypes[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
 
-} // namespace
+}  // namespace
 
 FilePicture read_pam(const std::string& path)
 {
@@ -265,7 +265,7 @@ std::vector<std::uint32_t> entry_values(const TiffBytes& tiff, std::size_t entry
     return values;
 }
 
-} // namespace
+}  // namespace
 
 FilePicture read_tiff(const std::string& path)
 {
@@ -413,7 +413,7 @@ std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& o
         put16(std::uint16_t(v));
         put16(std::uint16_t(v >> 16));
     };
-    out.push_back('I'); // little-endian
+    out.push_back('I');  // little-endian
     out.push_back('I');
     put16(42);
     const std::size_t ifd_offset_at = out.size();
@@ -435,12 +435,12 @@ std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& o
     }
     const std::size_t pixel_size = count * (bits / 8);
     if (out.size() % 2)
-        out.push_back(0); // the IFD starts on a word boundary
+        out.push_back(0);  // the IFD starts on a word boundary
 
     struct Entry {
         std::uint16_t tag, type;
         std::uint32_t count;
-        std::vector<std::uint16_t> values; // SHORT values, or one LONG in `value`
+        std::vector<std::uint16_t> values;  // SHORT values, or one LONG in `value`
         std::uint32_t value;
     };
     const std::vector<std::uint16_t> per_channel_bits(channels, bits);
@@ -458,7 +458,7 @@ std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& o
         {kPlanarConfig, kShort, 1, {1}, 0},
     };
     if (alpha)
-        entries.push_back({kExtraSamples, kShort, 1, {2}, 0}); // unassociated alpha: values are straight
+        entries.push_back({kExtraSamples, kShort, 1, {2}, 0});  // unassociated alpha: values are straight
     entries.push_back({kSampleFormat, kShort, channels, per_channel_format, 0});
 
     const std::size_t ifd_at = out.size();
@@ -483,7 +483,7 @@ std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& o
             extra.insert(extra.end(), e.values.begin(), e.values.end());
         }
     }
-    put32(0); // no further IFD
+    put32(0);  // no further IFD
     for (std::uint16_t v : extra)
         put16(v);
     return {};
@@ -495,4 +495,4 @@ std::string larger_than_a_layer(long long width, long long height)
            std::to_string(kMaxLayerSide) + " x " + std::to_string(kMaxLayerSide) + ")";
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -33,12 +33,9 @@ struct FilePicture {
     std::vector<std::uint8_t> u8;
     std::vector<std::uint16_t> u16;
     std::vector<float> f32;
-    std::string format; ///< "pam", "tiff"
+    std::string format;  ///< "pam", "tiff"
 
-    std::size_t component_count() const
-    {
-        return std::size_t(width) * std::size_t(height) * std::size_t(channels);
-    }
+    std::size_t component_count() const { return std::size_t(width) * std::size_t(height) * std::size_t(channels); }
 };
 
 /// The largest picture the codecs accept: a header announcing more is
@@ -87,4 +84,4 @@ std::string write_tiff(const std::string& path, const FilePicture& picture);
 /// The bytes write_tiff writes, into `bytes`. Returns the reason on failure, empty on success.
 std::string encode_tiff(const FilePicture& picture, std::vector<std::uint8_t>& bytes);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

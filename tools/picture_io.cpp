@@ -22,7 +22,7 @@ namespace {
 
 struct LoadedModule {
     const PictureCodec* codec = nullptr;
-    std::string problem; ///< why there is no codec
+    std::string problem;  ///< why there is no codec
 };
 
 /// Where the module may be: beside the tool (the build tree and a copied
@@ -65,12 +65,12 @@ LoadedModule load_module()
             loaded.problem = candidate.string() + " is not the OpenImageIO module of this ruvivedu";
         return loaded;
     }
-    loaded.problem = std::string("the OpenImageIO module ") + kOiioModuleFileName + " is missing (looked for " +
-                     looked + ")";
+    loaded.problem =
+        std::string("the OpenImageIO module ") + kOiioModuleFileName + " is missing (looked for " + looked + ")";
     return loaded;
 }
 
-} // namespace
+}  // namespace
 
 const PictureCodec* find_oiio_codec(std::string& problem)
 {
@@ -94,4 +94,4 @@ const PictureCodec& codec_for(const std::string& path, const char* doing)
     throw ToolError(std::string("cannot ") + doing + " '" + path + "': " + problem);
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -25,7 +25,7 @@ struct PictureHeader {
     /// The components read_rows() delivers: `layout.channels` of them per
     /// pixel, which may leave out channels past colour and alpha.
     ComponentLayout layout;
-    std::string format; ///< "png", "openexr", "tiff", ...
+    std::string format;  ///< "png", "openexr", "tiff", ...
     std::string date_time;
     /// The rows can only be read all at once (a tiled or interlaced file):
     /// read_rows() then takes rows 0 .. height - 1 in one call.
@@ -98,4 +98,4 @@ const PictureCodec* find_oiio_codec(std::string& problem);
 /// File name of the OpenImageIO module on this platform.
 extern const char kOiioModuleFileName[];
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -26,10 +26,10 @@ struct FlagName {
     const char* name;
 };
 
-#define RUVIVEDU_FLAG(prefix, name)                                                                                    \
-    FlagName                                                                                                           \
-    {                                                                                                                  \
-        std::uint32_t(prefix##name), #name                                                                             \
+#define RUVIVEDU_FLAG(prefix, name)        \
+    FlagName                               \
+    {                                      \
+        std::uint32_t(prefix##name), #name \
     }
 
 const FlagName kOutFlagNames[] = {
@@ -299,7 +299,7 @@ std::string json_string(const std::string& text)
         std::size_t length = utf8_at(text, at, code);
         const bool utf8 = length > 0;
         if (!utf8) {
-            code = static_cast<unsigned char>(text[at]); // its Latin-1 character
+            code = static_cast<unsigned char>(text[at]);  // its Latin-1 character
             length = 1;
         }
         switch (code) {
@@ -413,7 +413,7 @@ std::string pipl_path_for(const std::string& module_path)
 }
 #endif
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> out_flag_names(PF_OutFlags flags)
 {
@@ -496,7 +496,8 @@ PiplInfo read_pipl_resource(const std::string& module_path)
     HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!module)
         return pipl;
-    HRSRC resource = FindResourceExW(module, L"PIPL", MAKEINTRESOURCEW(16000), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HRSRC resource =
+        FindResourceExW(module, L"PIPL", MAKEINTRESOURCEW(16000), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (data) {
@@ -510,7 +511,7 @@ PiplInfo read_pipl_resource(const std::string& module_path)
 }
 #endif
 
-} // namespace
+}  // namespace
 
 PiplInfo read_pipl(const std::string& path)
 {
@@ -603,8 +604,8 @@ std::string format_info_text(const PluginInfo& info)
     out << "\nPARAMS_SETUP (" << result_text(info.params_setup_result) << ", num_params " << info.num_params << ")\n";
     for (std::size_t i = 0; i < info.params.size(); ++i) {
         const host::DeclaredParam& param = info.params[i];
-        out << "  " << i + 1 << " \"" << printable(param.name) << "\" " << param_type_name(param.def.param_type) << ", id "
-            << param.def.uu.id;
+        out << "  " << i + 1 << " \"" << printable(param.name) << "\" " << param_type_name(param.def.param_type)
+            << ", id " << param.def.uu.id;
         if (param.def.flags || param.def.ui_flags)
             out << ", flags " << hex32(std::uint32_t(param.def.flags)) << ", ui flags "
                 << hex32(std::uint32_t(param.def.ui_flags));
@@ -692,4 +693,4 @@ std::string format_info_json(const PluginInfo& info)
     return out.str();
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

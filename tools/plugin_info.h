@@ -13,8 +13,8 @@ namespace ruvivedu::tool {
 
 /// One property of a PiPL resource as a host walks it.
 struct PiplProperty {
-    std::string vendor; ///< four-character code, e.g. "8BIM"
-    std::string key;    ///< four-character code, e.g. "kind"
+    std::string vendor;  ///< four-character code, e.g. "8BIM"
+    std::string key;     ///< four-character code, e.g. "kind"
     std::int32_t id = 0;
     std::int32_t length = 0;
     std::vector<unsigned char> data;
@@ -29,7 +29,7 @@ struct PiplInfo {
     std::int16_t version = 0;
     std::int32_t count = 0;
     std::vector<PiplProperty> properties;
-    std::string problem; ///< where the bytes stop making sense; empty when they parse
+    std::string problem;  ///< where the bytes stop making sense; empty when they parse
 };
 
 /// Everything `info` reports.
@@ -82,4 +82,4 @@ std::string four_char_text(std::uint32_t code);
 std::string format_info_text(const PluginInfo& info);
 std::string format_info_json(const PluginInfo& info);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -68,8 +68,8 @@ bool time_of(const std::string& date, png_time& time)
     if (std::sscanf(date.c_str(), "%4u:%2u:%2u %2u:%2u:%2u", &year, &month, &day, &hour, &minute, &second) != 6 ||
         month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return false;
-    time = png_time{png_uint_16(year), png_byte(month), png_byte(day), png_byte(hour), png_byte(minute),
-                    png_byte(second)};
+    time =
+        png_time{png_uint_16(year), png_byte(month), png_byte(day), png_byte(hour), png_byte(minute), png_byte(second)};
     return true;
 }
 
@@ -102,7 +102,7 @@ public:
         png_set_read_fn(png_, file_, png_read_file);
         png_set_sig_bytes(png_, sizeof signature);
         png_read_info(png_, info_);
-        png_set_expand(png_); // palettes to RGB, grey below 8 bits to 8, transparency chunks to alpha
+        png_set_expand(png_);  // palettes to RGB, grey below 8 bits to 8, transparency chunks to alpha
         if (png_get_bit_depth(png_, info_) == 16 && !big_endian())
             png_set_swap(png_);
         passes_ = png_set_interlace_handling(png_);
@@ -112,7 +112,9 @@ public:
         header_.channels = int(png_get_channels(png_, info_));
         const bool deep = png_get_bit_depth(png_, info_) == 16;
         header_.layout = ComponentLayout{deep ? Depth::u16 : Depth::u8, deep ? 65535.0 : 255.0, header_.channels,
-                                         header_.channels == 2 ? 1 : header_.channels == 4 ? 3 : -1};
+                                         header_.channels == 2   ? 1
+                                         : header_.channels == 4 ? 3
+                                                                 : -1};
         header_.format = "png";
         header_.whole = passes_ > 1;
         png_timep time = nullptr;
@@ -219,7 +221,7 @@ public:
         std::FILE* file = std::exchange(file_, nullptr);
         const bool written = std::fflush(file) == 0 && !std::ferror(file);
         if (std::fclose(file) != 0 || !written)
-            return std::strerror(errno); // a full disk shows here
+            return std::strerror(errno);  // a full disk shows here
         return {};
     }
 
@@ -264,7 +266,7 @@ std::unique_ptr<PictureWriter> open_png_writer(const std::string& path, int widt
     return writer;
 }
 
-} // namespace
+}  // namespace
 
 const PictureCodec& png_codec()
 {
@@ -272,4 +274,4 @@ const PictureCodec& png_codec()
     return codec;
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

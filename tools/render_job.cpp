@@ -91,13 +91,13 @@ int terminal_columns()
     return 80;
 }
 
-} // namespace
+}  // namespace
 
 std::string format_times(const FrameTimes& times, int frames)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "time spent: reading %.1f ms, rendering %.1f ms, writing %.1f ms", times.read * 1e3,
-                  times.render * 1e3, times.write * 1e3);
+    std::snprintf(text, sizeof text, "time spent: reading %.1f ms, rendering %.1f ms, writing %.1f ms",
+                  times.read * 1e3, times.render * 1e3, times.write * 1e3);
     return text + (frames > 1 ? " (sums over " + std::to_string(frames) + " frames)" : std::string());
 }
 
@@ -106,8 +106,8 @@ std::string format_stop(const SequenceResult& result, int total)
     std::vector<int> failed;
     for (const auto& failure : result.failures)
         failed.push_back(failure.first.frame);
-    std::string text = "stopped after frame" + std::string(failed.size() == 1 ? " " : "s ") +
-                       format_frame_list(failed) + " failed: ";
+    std::string text =
+        "stopped after frame" + std::string(failed.size() == 1 ? " " : "s ") + format_frame_list(failed) + " failed: ";
     if (result.written.empty())
         return text + "no frame of " + std::to_string(total) + " written";
     return text + std::to_string(result.written.size()) + " of " + std::to_string(total) + " frames written (" +
@@ -127,7 +127,7 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
 
     const bool sequence = jobs.size() > 1 || parse_frame_pattern(options.input).has_value();
     const bool bar = interactive && sequence;
-    bool bar_shown = false; // a progress bar is on the current line
+    bool bar_shown = false;  // a progress bar is on the current line
     auto warn = [&](const std::string& text) {
         err << (bar_shown ? "\n" : "") << "ruvivedu: warning: " << text << "\n";
         bar_shown = false;
@@ -171,7 +171,7 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
     const int in_flight = options.jobs.value_or(std::min(processor_count(), kMaxJobs));
     const SequenceResult result = render_sequence(renderer, options, settings, jobs, in_flight, watcher);
     if (bar_shown)
-        err << "\n"; // leave the progress bar's line
+        err << "\n";  // leave the progress bar's line
     if (result.failures.empty()) {
         err << "ruvivedu: " << format_summary(int(result.written.size()), elapsed()) << "\n";
         if (options.timings)
@@ -183,4 +183,4 @@ void run_render(const RenderOptions& options, std::ostream& err, bool interactiv
     throw ToolError(format_stop(result, int(jobs.size())), result.failures.front().second.status());
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

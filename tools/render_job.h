@@ -42,4 +42,4 @@ std::string format_stop(const SequenceResult& result, int total);
 /// account of what was written, with the first failure's exit status.
 void run_render(const RenderOptions& options, std::ostream& err, bool interactive);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -48,7 +48,7 @@ std::string format_range_value(double value)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 std::int32_t parse_shape(const std::string& text)
 {
@@ -135,8 +135,7 @@ Region parse_region(const std::string& text)
             throw usage_error(usage);
         const std::string part = text.substr(at, comma - at);
         const bool integer = !part.empty() && part.size() <= 11 &&
-                             std::all_of(part.begin() + (part[0] == '-' ? 1 : 0), part.end(), ::isdigit) &&
-                             part != "-";
+                             std::all_of(part.begin() + (part[0] == '-' ? 1 : 0), part.end(), ::isdigit) && part != "-";
         if (!integer)
             throw usage_error(usage);
         v[i] = std::stoll(part);
@@ -216,4 +215,4 @@ const char* depth_name(Depth depth)
     return "unknown";
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

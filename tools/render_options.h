@@ -106,4 +106,4 @@ std::pair<double, double> effective_offset(const RenderOptions& options, double 
 /// "8-bit", "16-bit", "32-bit float".
 const char* depth_name(Depth depth);
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

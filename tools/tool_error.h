@@ -11,8 +11,8 @@ namespace ruvivedu::tool {
 /// by these numbers.
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1, ///< a file, the plug-in module or a render failed
-    kExitUsage = 2    ///< the command line was refused before anything ran
+    kExitFailure = 1,  ///< a file, the plug-in module or a render failed
+    kExitUsage = 2     ///< the command line was refused before anything ran
 };
 
 /// Raised by every part of the tool; main prints "ruvivedu: <what>" and
@@ -21,8 +21,7 @@ class ToolError : public std::runtime_error {
 public:
     explicit ToolError(const std::string& message, ExitStatus status = kExitFailure)
         : std::runtime_error(message), status_(status)
-    {
-    }
+    {}
     ExitStatus status() const { return status_; }
 
 private:
@@ -35,4 +34,4 @@ inline ToolError usage_error(const std::string& message)
     return ToolError(message, kExitUsage);
 }
 
-} // namespace ruvivedu::tool
+}  // namespace ruvivedu::tool

@@ -209,9 +209,9 @@ inline void store4(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream 
 template <>
 inline void store4<unsigned char>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool stream)
 {
-    const __m128i x = _mm_or_si128(
-        _mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 8)),
-        _mm_or_si128(_mm_slli_epi32(_mm_castps_si128(g), 16), _mm_slli_epi32(_mm_castps_si128(b), 24)));
+    const __m128i x =
+        _mm_or_si128(_mm_or_si128(_mm_castps_si128(a), _mm_slli_epi32(_mm_castps_si128(r), 8)),
+                     _mm_or_si128(_mm_slli_epi32(_mm_castps_si128(g), 16), _mm_slli_epi32(_mm_castps_si128(b), 24)));
     put16(p, x, stream);
 }
 
@@ -238,9 +238,9 @@ inline void store4<float>(char* p, __m128 a, __m128 r, __m128 g, __m128 b, bool 
 template <typename T>
 inline void source_values4(const Argb4& p, __m128 inv_white, __m128& lum, __m128& alpha)
 {
-    const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.g, _mm_set1_ps(kWeightGreen)),
-                                             _mm_mul_ps(p.r, _mm_set1_ps(kWeightRed))),
-                                  _mm_mul_ps(p.b, _mm_set1_ps(kWeightBlue)));
+    const __m128 sum =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(p.g, _mm_set1_ps(kWeightGreen)), _mm_mul_ps(p.r, _mm_set1_ps(kWeightRed))),
+                   _mm_mul_ps(p.b, _mm_set1_ps(kWeightBlue)));
     __m128 l = to_component4<T>(sum);
     if constexpr (!std::is_floating_point_v<T>)
         l = _mm_cvtepi32_ps(_mm_castps_si128(l));
@@ -271,8 +271,8 @@ inline void store_paper4(char* p, __m128 v, __m128 a, __m128 white, __m128 inv_w
 {
     const __m128 zero = _mm_setzero_ps();
     if constexpr (alpha_output) {
-        const __m128 alpha = to_component4<T>(
-            _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), v), white), _mm_mul_ps(a, inv_white)));
+        const __m128 alpha =
+            to_component4<T>(_mm_mul_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), v), white), _mm_mul_ps(a, inv_white)));
         store4<T>(p, alpha, zero, zero, zero, stream);
     } else {
         const __m128 alpha = to_component4<T>(_mm_mul_ps(_mm_mul_ps(a, inv_white), white));
@@ -388,9 +388,9 @@ RUVIVEDU_TARGET_AVX2 inline Argb8 load8(const char* p)
 template <typename T>
 RUVIVEDU_TARGET_AVX2 inline void source_values8(const Argb8& p, __m256 inv_white, __m256& lum, __m256& alpha)
 {
-    const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(p.g, _mm256_set1_ps(kWeightGreen)),
-                                                   _mm256_mul_ps(p.r, _mm256_set1_ps(kWeightRed))),
-                                     _mm256_mul_ps(p.b, _mm256_set1_ps(kWeightBlue)));
+    const __m256 sum = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(p.g, _mm256_set1_ps(kWeightGreen)), _mm256_mul_ps(p.r, _mm256_set1_ps(kWeightRed))),
+        _mm256_mul_ps(p.b, _mm256_set1_ps(kWeightBlue)));
     __m256 l = to_component8<T>(sum);
     if constexpr (!std::is_floating_point_v<T>)
         l = _mm256_cvtepi32_ps(_mm256_castps_si256(l));

@@ -178,14 +178,8 @@ void free_pixels(void* data, std::size_t bytes)
 }  // namespace
 
 Image<float>::Image(SPBasicSuite* pica_in, uint32_t width_in, uint32_t height_in, uint32_t channels)
-    : data(nullptr),
-      width(width_in),
-      height(height_in),
-      component_size(sizeof(float)),
-      num_channels(channels),
-      pixel_stride(0),
-      row_stride(0),
-      pica(pica_in)
+    : data(nullptr), width(width_in), height(height_in), component_size(sizeof(float)), num_channels(channels),
+      pixel_stride(0), row_stride(0), pica(pica_in)
 {
     // Every size is formed in 64 bits: a 30000 x 30000 two-channel frame is
     // 7.2 GB, which a 32-bit product would silently wrap to a few hundred MB.

@@ -78,8 +78,8 @@ struct HalfTone_Ratio {
 /// Both functions are called on the thread that called the driver only,
 /// between row chunks, never from a worker.
 struct RenderMonitor {
-    void* host;                                           ///< handed back to both functions
-    bool (*cancelled)(void* host);                        ///< true: stop the frame now
+    void* host;                                                 ///< handed back to both functions
+    bool (*cancelled)(void* host);                              ///< true: stop the frame now
     void (*progress)(void* host, int32_t done, int32_t total);  ///< rows done of all the frame's rows
     /// Layer pixels of work between two questions; 0 for the driver's own
     /// choice (a few tenths of a second of the largest frames). Smaller values
@@ -103,11 +103,11 @@ struct HalfTone_Params {
     HalfTone_Ratio downsample_y;
     HalfTone_Ratio pixel_aspect_ratio;
     LayerParams out_layer;
-    float dot_size;      ///< DotSize, layer pixels
-    float rotation;      ///< Rotation, degrees
-    float offset_x;      ///< Offset point, layer pixels
+    float dot_size;  ///< DotSize, layer pixels
+    float rotation;  ///< Rotation, degrees
+    float offset_x;  ///< Offset point, layer pixels
     float offset_y;
-    bool alpha;          ///< Alpha checkbox: black ink on transparent paper
+    bool alpha;  ///< Alpha checkbox: black ink on transparent paper
     Sampling sampling;
     Shape shape;
     Depth depth;

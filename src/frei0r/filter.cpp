@@ -4,9 +4,9 @@
 // different instances on different threads at once.
 #include "frei0r_params.h"
 
-#include "pipeline/frame_render.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "pipeline/frame_render.h"
 #include "shell/effect_identity.h"
 
 // frei0r.h declares the functions without C linkage of its own.
@@ -133,12 +133,15 @@ void update(Instance& instance, const uint32_t* inframe, uint32_t* outframe)
     argb_to_rgba(outframe, outframe, pixels);
 }
 
-} // namespace
-} // namespace ruvivedu::frei0r
+}  // namespace
+}  // namespace ruvivedu::frei0r
 
 using namespace ruvivedu::frei0r;
 
-RUVIVEDU_F0R_EXPORT int f0r_init() { return 1; }
+RUVIVEDU_F0R_EXPORT int f0r_init()
+{
+    return 1;
+}
 
 RUVIVEDU_F0R_EXPORT void f0r_deinit()
 {
@@ -186,7 +189,10 @@ RUVIVEDU_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned in
     return new (std::nothrow) Instance{width, height, default_values(), std::move(argb)};
 }
 
-RUVIVEDU_F0R_EXPORT void f0r_destruct(f0r_instance_t instance) { delete static_cast<Instance*>(instance); }
+RUVIVEDU_F0R_EXPORT void f0r_destruct(f0r_instance_t instance)
+{
+    delete static_cast<Instance*>(instance);
+}
 
 RUVIVEDU_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index)
 {
@@ -208,8 +214,7 @@ RUVIVEDU_F0R_EXPORT void f0r_update(f0r_instance_t instance, double /*time*/, co
 }
 
 RUVIVEDU_F0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1,
-                                     const uint32_t* /*inframe2*/, const uint32_t* /*inframe3*/,
-                                     uint32_t* outframe)
+                                     const uint32_t* /*inframe2*/, const uint32_t* /*inframe3*/, uint32_t* outframe)
 {
     f0r_update(instance, time, inframe1, outframe);
 }

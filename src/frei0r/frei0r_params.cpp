@@ -29,7 +29,10 @@ constexpr double kPixelsPerDotSizeUnit = 1000.0;
 constexpr double kDegreesPerTurn = 360.0;
 constexpr double kPercent = 100.0;
 
-double fixed_value(std::int32_t fixed) { return double(fixed) / double(kFixedOne); }
+double fixed_value(std::int32_t fixed)
+{
+    return double(fixed) / double(kFixedOne);
+}
 
 const double kDotSizeMin = fixed_value(kDotSizeValidMin) / kPixelsPerDotSizeUnit;
 const double kDotSizeMax = fixed_value(kDotSizeValidMax) / kPixelsPerDotSizeUnit;
@@ -49,7 +52,7 @@ void set_within(double* target, double value, double lo, double hi)
         *target = std::clamp(value, lo, hi);
 }
 
-} // namespace
+}  // namespace
 
 const ParamInfo* param_info(int index)
 {
@@ -59,13 +62,13 @@ const ParamInfo* param_info(int index)
 Frei0rValues default_values()
 {
     Frei0rValues values{};
-    values.shape = 0.0; // Circle, the first choice
+    values.shape = 0.0;  // Circle, the first choice
     values.dot_size = fixed_value(kDotSizeDefault) / kPixelsPerDotSizeUnit;
     values.rotation = fixed_value(kRotationDefault) / kDegreesPerTurn;
     values.offset_x = fixed_value(kOffsetDefaultPercent) / kPercent;
     values.offset_y = fixed_value(kOffsetDefaultPercent) / kPercent;
     values.alpha = 0.0;
-    values.sampling = 0.0; // BiLinear, the first choice
+    values.sampling = 0.0;  // BiLinear, the first choice
     return values;
 }
 
@@ -152,4 +155,4 @@ EffectValues effect_values(const Frei0rValues& values, unsigned width, unsigned 
     return effect;
 }
 
-} // namespace ruvivedu::frei0r
+}  // namespace ruvivedu::frei0r

@@ -39,7 +39,7 @@ enum ParamIndex : int {
 /// What f0r_get_param_info reports for one parameter.
 struct ParamInfo {
     const char* name;
-    int type; ///< F0R_PARAM_*
+    int type;  ///< F0R_PARAM_*
     const char* explanation;
 };
 
@@ -78,4 +78,4 @@ void get_value(const Frei0rValues& values, int index, void* value);
 /// (about 32768 pixels) stops at its limit.
 EffectValues effect_values(const Frei0rValues& values, unsigned width, unsigned height);
 
-} // namespace ruvivedu::frei0r
+}  // namespace ruvivedu::frei0r

@@ -131,9 +131,9 @@ RUVIVEDU_TARGET_AVX2 int resample_row_avx2(const Image<float>& box, const Mat3& 
         const __m256 tl0 = _mm256_i32gather_ps(lum, tl, 4), tr0 = _mm256_i32gather_ps(lum, tr, 4);
         const __m256 bl0 = _mm256_i32gather_ps(lum, bl, 4), br0 = _mm256_i32gather_ps(lum, br, 4);
 
-        const __m256 a = _mm256_add_ps(
-            _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(gx, tl1), _mm256_mul_ps(fx, tr1)), gy),
-            _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(gx, bl1), _mm256_mul_ps(fx, br1)), fy));
+        const __m256 a =
+            _mm256_add_ps(_mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(gx, tl1), _mm256_mul_ps(fx, tr1)), gy),
+                          _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(gx, bl1), _mm256_mul_ps(fx, br1)), fy));
         const __m256 top_sum =
             _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(gx, tl0), tl1), _mm256_mul_ps(_mm256_mul_ps(fx, tr0), tr1));
         const __m256 bottom_sum =

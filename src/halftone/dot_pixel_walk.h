@@ -70,12 +70,22 @@ RUVIVEDU_TARGET_AVX2 inline Walk8 make_walk8(const DotFrame& f)
 {
     const Mat3& s = f.src_to_grid;
     const Mat3& g = f.grid_to_src;
-    return {_mm256_set1_ps(s.m00), _mm256_set1_ps(s.m01), _mm256_set1_ps(s.m10), _mm256_set1_ps(s.m11),
-            _mm256_set1_ps(s.m20), _mm256_set1_ps(s.m21), _mm256_set1_ps(g.m00), _mm256_set1_ps(g.m01),
-            _mm256_set1_ps(g.m10), _mm256_set1_ps(g.m11), _mm256_set1_ps(g.m20), _mm256_set1_ps(g.m21),
+    return {_mm256_set1_ps(s.m00),
+            _mm256_set1_ps(s.m01),
+            _mm256_set1_ps(s.m10),
+            _mm256_set1_ps(s.m11),
+            _mm256_set1_ps(s.m20),
+            _mm256_set1_ps(s.m21),
+            _mm256_set1_ps(g.m00),
+            _mm256_set1_ps(g.m01),
+            _mm256_set1_ps(g.m10),
+            _mm256_set1_ps(g.m11),
+            _mm256_set1_ps(g.m20),
+            _mm256_set1_ps(g.m21),
             _mm256_set1_epi32(static_cast<int>(f.grid_width) - 1),
             _mm256_set1_epi32(static_cast<int>(f.grid_height) - 1),
-            _mm256_set1_epi32(static_cast<int>(f.grid_width)), f.cells};
+            _mm256_set1_epi32(static_cast<int>(f.grid_width)),
+            f.cells};
 }
 
 // One lattice column or row of the four candidates: its index clamped into

@@ -120,8 +120,7 @@ struct Circle8 {
     {
         const __m256 edge = _mm256_set1_ps(kSoftEdge);
         const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(kInkEpsilon), _CMP_NLE_UQ);
-        const __m256 r =
-            _mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(dot_radius, v), _mm256_set1_ps(0.5f)), edge);
+        const __m256 r = _mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(dot_radius, v), _mm256_set1_ps(0.5f)), edge);
         const __m256 c = _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_div_ps(_mm256_sub_ps(d, r), edge));
         return _mm256_and_ps(clamp_unit8(c), inked);
     }
@@ -235,8 +234,7 @@ struct Square8 {
     {
         dx = abs8(_mm256_sub_ps(j, px));
         dy = abs8(_mm256_sub_ps(i, py));
-        return _mm256_and_ps(_mm256_cmp_ps(dx, dot_radius, _CMP_NGT_UQ),
-                             _mm256_cmp_ps(dy, dot_radius, _CMP_NGT_UQ));
+        return _mm256_and_ps(_mm256_cmp_ps(dx, dot_radius, _CMP_NGT_UQ), _mm256_cmp_ps(dy, dot_radius, _CMP_NGT_UQ));
     }
     RUVIVEDU_TARGET_AVX2 __m256 cover(__m256 v) const
     {
@@ -361,9 +359,8 @@ struct Line8 {
     {
         const __m256 one = _mm256_set1_ps(1.0f);
         const __m256 inked = _mm256_cmp_ps(v, _mm256_set1_ps(kInkEpsilon), _CMP_NLT_UQ);
-        const __m256 c =
-            _mm256_mul_ps(clamp_unit8(_mm256_add_ps(_mm256_sub_ps(w, dx), one)),
-                          clamp_unit8(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(t, v), dy), one)));
+        const __m256 c = _mm256_mul_ps(clamp_unit8(_mm256_add_ps(_mm256_sub_ps(w, dx), one)),
+                                       clamp_unit8(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(t, v), dy), one)));
         return _mm256_and_ps(c, inked);
     }
 };

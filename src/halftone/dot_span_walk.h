@@ -142,8 +142,8 @@ CandidateCover dots_within_candidates(const Span& shape, const DotFrame& f, int 
                                 std::fabs(k * g.m01) + std::fabs(l * g.m11) + std::fabs(g.m21)});
         const double px = k * g.m00 + l * g.m10 + g.m20;
         const double py = k * g.m01 + l * g.m11 + g.m21;
-        mismatch = std::max({mismatch, std::fabs(px * s.m00 + py * s.m10 + s.m20 - k),
-                             std::fabs(px * s.m01 + py * s.m11 + s.m21 - l)});
+        mismatch = std::max(
+            {mismatch, std::fabs(px * s.m00 + py * s.m10 + s.m20 - k), std::fabs(px * s.m01 + py * s.m11 + s.m21 - l)});
     }
     const double inside = 1.0 - ((grid_size + centre_size * stretch) * 0x1p-20 + mismatch + 0x1p-16);
     CandidateCover cover;
@@ -224,7 +224,8 @@ struct RowAxis {
         const Columns maybe = clip_columns(j0 - slack - 1.0, j1 + slack + 1.0, width);
         const double first = std::max(0.0, std::ceil(j0 + slack) + 1.0);
         const double last = std::min(width - 1.0, std::floor(j1 - slack) - 1.0);
-        const Columns surely = first <= last ? Columns{static_cast<int>(first), static_cast<int>(last)} : Columns{0, -1};
+        const Columns surely =
+            first <= last ? Columns{static_cast<int>(first), static_cast<int>(last)} : Columns{0, -1};
         return {maybe, surely};
     }
 };

@@ -77,8 +77,8 @@ void draw_dots(Image<float>* grid, const Paper& paper, HalfTone_Inner_Params<T>*
     [[maybe_unused]] const int workers = row_workers(*params);
 
 #if RUVIVEDU_X86_64
-    const WalkPlan plan = plan_walk(shape, frame, static_cast<uint32_t>(width), static_cast<uint32_t>(paper.height()),
-                                    !no_grid);
+    const WalkPlan plan =
+        plan_walk(shape, frame, static_cast<uint32_t>(width), static_cast<uint32_t>(paper.height()), !no_grid);
     if (plan.walk != DotWalk::per_pixel) {
         // Each thread of the loop build still takes one contiguous block of
         // rows, made of whole bands.
@@ -148,7 +148,7 @@ void draw_shape_into_layer(Shape shape, Image<float>* grid, LayerParams* in, Lay
     draw_shape(shape, grid, paper, params, begin, end);
 }
 
-} // namespace
+}  // namespace
 
 template <typename T>
 void render_circle(Image<float>* grid, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
@@ -223,16 +223,16 @@ DotWalk dot_walk(const HalfTone_Inner_Params<T>& params, Shape shape, uint32_t w
 
 #define RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, job) \
     template void job<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int, int);
-#define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                       \
-    template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
-    template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
-    template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_grey)                                            \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_grey)                                            \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_grey)                                              \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_alpha)                                           \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_alpha)                                           \
-    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_alpha)                                             \
+#define RUVIVEDU_INSTANTIATE_DOTS(T)                                                                   \
+    template void render_circle<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int); \
+    template void render_square<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int); \
+    template void render_line<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);   \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_grey)                                        \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_grey)                                        \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_grey)                                          \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_circle_alpha)                                       \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_square_alpha)                                       \
+    RUVIVEDU_INSTANTIATE_DOTS_INTO_LAYER(T, render_line_alpha)                                         \
     template DotWalk dot_walk<T>(const HalfTone_Inner_Params<T>&, Shape, uint32_t, uint32_t);
 
 RUVIVEDU_INSTANTIATE_DOTS(unsigned char)

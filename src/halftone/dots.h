@@ -1,9 +1,9 @@
 // Dot rendering: draws the screen from the cell grid into the paper-brightness image.
 #pragma once
 
-#include "halftone/halftone_params.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "halftone/halftone_params.h"
 
 namespace ruvivedu {
 

@@ -36,8 +36,8 @@ void Mat3::rotate(float angle)
 void Mat3::inverse(const Mat3& src)
 {
     const Mat3 a = src;  // src may be *this
-    const float det = a.m00 * a.m11 * a.m22 + a.m10 * a.m21 * a.m02 + a.m01 * a.m20 * a.m12 -
-                      a.m00 * a.m21 * a.m12 - a.m20 * a.m11 * a.m02 - a.m01 * a.m10 * a.m22;
+    const float det = a.m00 * a.m11 * a.m22 + a.m10 * a.m21 * a.m02 + a.m01 * a.m20 * a.m12 - a.m00 * a.m21 * a.m12 -
+                      a.m20 * a.m11 * a.m02 - a.m01 * a.m10 * a.m22;
     const float k = 1.0f / det;
     // Adjugate (transposed cofactors) times 1/det.
     m00 = (a.m11 * a.m22 - a.m12 * a.m21) * k;

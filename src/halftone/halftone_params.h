@@ -44,27 +44,27 @@ struct Mat3 {
 /// read-only for every stage after it.
 template <typename T>
 struct HalfTone_Inner_Params {
-    T white_value;          ///< full-scale component: 255, 32768 or 1.0
-    float inv_white;        ///< 1 / white_value
-    int32_t worker_count;   ///< threads per stage of the thread-block strategy, >= 1
-    float scale_x;          ///< downsample factor, horizontal
-    float scale_y;          ///< downsample factor, vertical
-    float cell_size;        ///< cell pitch in buffer pixels: scale_x * DotSize
-    float dot_radius;       ///< extent of a full-ink dot in buffer pixels
-    float angle;            ///< screen rotation, radians
+    T white_value;         ///< full-scale component: 255, 32768 or 1.0
+    float inv_white;       ///< 1 / white_value
+    int32_t worker_count;  ///< threads per stage of the thread-block strategy, >= 1
+    float scale_x;         ///< downsample factor, horizontal
+    float scale_y;         ///< downsample factor, vertical
+    float cell_size;       ///< cell pitch in buffer pixels: scale_x * DotSize
+    float dot_radius;      ///< extent of a full-ink dot in buffer pixels
+    float angle;           ///< screen rotation, radians
     Mat3 src_to_box;
     Mat3 box_to_grid;
     Mat3 src_to_grid;
     Mat3 box_to_src;
     Mat3 grid_to_box;
     Mat3 grid_to_src;
-    float box_origin_x;     ///< integral top-left of the box image, unshifted box frame
+    float box_origin_x;  ///< integral top-left of the box image, unshifted box frame
     float box_origin_y;
-    float box_width;        ///< box image extent; allocated with ceil of each
+    float box_width;  ///< box image extent; allocated with ceil of each
     float box_height;
-    float grid_origin_x;    ///< integral top-left of the cell grid, unshifted grid frame
+    float grid_origin_x;  ///< integral top-left of the cell grid, unshifted grid frame
     float grid_origin_y;
-    float grid_width;       ///< cell grid extent; allocated with ceil of each
+    float grid_width;  ///< cell grid extent; allocated with ceil of each
     float grid_height;
 };
 

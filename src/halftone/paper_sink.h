@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "base/pixel_path.h"
 #include "base/host_pixels.h"
 #include "base/image.h"
+#include "base/pixel_path.h"
 #include "base/render_context.h"
 
 #if RUVIVEDU_X86_64
@@ -109,8 +109,7 @@ struct LayerPaper {
     LayerPaper(const LayerParams& in_world, const LayerParams& out_world, float white_value, float inv_white_value)
         : in(in_world), out(out_world), white(white_value), inv_white(inv_white_value),
           stream(world_bytes(out_world) >= kStreamedWorldBytes && !overlap(in_world, out_world))
-    {
-    }
+    {}
 
     int width() const { return out.width; }
     int height() const { return out.height; }

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "base/pixel_path.h"
 #include "base/host_pixels.h"
 #include "base/image.h"
+#include "base/pixel_path.h"
 #include "base/render_context.h"
 
 #if RUVIVEDU_X86_64
@@ -134,8 +134,7 @@ struct LayerSource {
     // Packed pixels, and a row's byte offsets within the gathers' 32-bit lanes.
     bool gathers() const
     {
-        return host_pixels::packed<T>(layer) &&
-               static_cast<uint64_t>(width()) * 4 * sizeof(T) < (uint64_t{1} << 31);
+        return host_pixels::packed<T>(layer) && static_cast<uint64_t>(width()) * 4 * sizeof(T) < (uint64_t{1} << 31);
     }
 
 #if RUVIVEDU_X86_64

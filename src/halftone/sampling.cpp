@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "base/pixel_path.h"
+#include "base/rows.h"
 #include "halftone/bilinear.h"
 #include "halftone/sample_source.h"
-#include "base/rows.h"
 
 #if RUVIVEDU_X86_64
 #include <immintrin.h>
@@ -483,10 +483,10 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
     const int ny = bottom0 - top0;
     const __m256i same_rows = _mm256_and_si256(_mm256_cmpeq_epi32(top, _mm256_set1_epi32(top0)),
                                                _mm256_cmpeq_epi32(bottom, _mm256_set1_epi32(bottom0)));
-    const __m256i in_span = _mm256_andnot_si256(
-        _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), span_x),
-                        _mm256_cmpgt_epi32(span_x, _mm256_set1_epi32(kMaxSpan))),
-        _mm256_set1_epi32(-1));
+    const __m256i in_span =
+        _mm256_andnot_si256(_mm256_or_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), span_x),
+                                            _mm256_cmpgt_epi32(span_x, _mm256_set1_epi32(kMaxSpan))),
+                            _mm256_set1_epi32(-1));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(same_rows, in_span))) != 0xFF || ny < 0 ||
         ny > kMaxSpan)
         return false;
@@ -545,7 +545,7 @@ RUVIVEDU_TARGET_AVX2 bool box_cells_avx2(const Source& src, const Mat3& box_to_s
 
 #endif  // RUVIVEDU_X86_64
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -599,8 +599,8 @@ private:
 
 // The box filter over rows [begin, end) of `dst`, reading `src`.
 template <typename Source>
-void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, [[maybe_unused]] int workers,
-                  int begin, int end)
+void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, [[maybe_unused]] int workers, int begin,
+                  int end)
 {
     if (begin >= end) {
         return;
@@ -666,8 +666,8 @@ void filter_boxes(const Source& src, Image<float>* dst, const Mat3& box_to_src, 
 
 // Nearest sampling over rows [begin, end) of the cell grid `dst`.
 template <typename Source>
-void sample_cells_nearest(const Source& src, Image<float>* dst, const Mat3& grid_to_src,
-                          [[maybe_unused]] int workers, int begin, int end)
+void sample_cells_nearest(const Source& src, Image<float>* dst, const Mat3& grid_to_src, [[maybe_unused]] int workers,
+                          int begin, int end)
 {
     if (begin >= end) {
         return;
@@ -755,15 +755,15 @@ void sample_nearest(Image<float>* src, Image<float>* dst, HalfTone_Inner_Params<
 template <typename T>
 void sample_nearest_layer(LayerParams* in, Image<float>* dst, HalfTone_Inner_Params<T>* params, int begin, int end)
 {
-    sample_cells_nearest(LayerSource<T>{*in, params->inv_white}, dst, params->grid_to_src, row_workers(*params),
-                         begin, end);
+    sample_cells_nearest(LayerSource<T>{*in, params->inv_white}, dst, params->grid_to_src, row_workers(*params), begin,
+                         end);
 }
 
-#define RUVIVEDU_INSTANTIATE_SAMPLING(T)                                                                       \
-    template void box_filter<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);           \
-    template void box_filter_layer<T>(LayerParams*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);      \
-    template void resample_bilinear<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
-    template void sample_nearest<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);       \
+#define RUVIVEDU_INSTANTIATE_SAMPLING(T)                                                                   \
+    template void box_filter<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);        \
+    template void box_filter_layer<T>(LayerParams*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);   \
+    template void resample_bilinear<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int); \
+    template void sample_nearest<T>(Image<float>*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);    \
     template void sample_nearest_layer<T>(LayerParams*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);
 
 RUVIVEDU_INSTANTIATE_SAMPLING(unsigned char)

@@ -1,9 +1,9 @@
 // Cell sampling: reduces the source image to one ink value per screen dot.
 #pragma once
 
-#include "halftone/halftone_params.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "halftone/halftone_params.h"
 
 namespace ruvivedu {
 

@@ -42,4 +42,4 @@ void read_effect_values(const EffectValues& values, HalfTone_Params& context)
     context.shape = shape_from_popup(values.shape);
 }
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

@@ -16,7 +16,10 @@ enum ShapeChoice : std::int32_t { kShapeCircle = 1, kShapeSquare = 2, kShapeLine
 enum SamplingChoice : std::int32_t { kSamplingBilinear = 1, kSamplingNearest = 2 };
 
 constexpr std::int32_t kFixedOne = 65536;
-constexpr std::int32_t fixed_from_int(std::int32_t whole) { return whole * kFixedOne; }
+constexpr std::int32_t fixed_from_int(std::int32_t whole)
+{
+    return whole * kFixedOne;
+}
 
 // Defaults and ranges in 16.16 fixed where the value is a fixed one. Saved
 // projects rely on these: never change them.
@@ -58,4 +61,4 @@ bool checkbox_is_on(std::int32_t value);
 /// offset_x, offset_y, alpha, sampling, shape) from the stored values.
 void read_effect_values(const EffectValues& values, HalfTone_Params& context);
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

@@ -27,7 +27,7 @@ void convert_output(Image<float>* out_image, LayerParams* in, LayerParams* out, 
     }
 }
 
-} // namespace
+}  // namespace
 
 template <typename T>
 void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>* params, int begin, int end)
@@ -46,25 +46,25 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
 }
 
 template <typename T>
-void convert_output_grey(Image<float>* out_image, LayerParams* in, LayerParams* out,
-                         HalfTone_Inner_Params<T>* params, int begin, int end)
+void convert_output_grey(Image<float>* out_image, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end)
 {
     convert_output<T, false>(out_image, in, out, params, begin, end);
 }
 
 template <typename T>
-void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams* out,
-                          HalfTone_Inner_Params<T>* params, int begin, int end)
+void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                          int begin, int end)
 {
     convert_output<T, true>(out_image, in, out, params, begin, end);
 }
 
-#define RUVIVEDU_INSTANTIATE_CONVERT(T)                                                                            \
+#define RUVIVEDU_INSTANTIATE_CONVERT(T)                                                                              \
     template void convert_input<T>(LayerParams*, Image<float>*, HalfTone_Inner_Params<T>*, int, int);                \
-    template void convert_output_grey<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int, \
-                                         int);                                                                     \
-    template void convert_output_alpha<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*,     \
-                                          int, int);
+    template void convert_output_grey<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int,  \
+                                         int);                                                                       \
+    template void convert_output_alpha<T>(Image<float>*, LayerParams*, LayerParams*, HalfTone_Inner_Params<T>*, int, \
+                                          int);
 
 RUVIVEDU_INSTANTIATE_CONVERT(unsigned char)
 RUVIVEDU_INSTANTIATE_CONVERT(unsigned short)

@@ -2,9 +2,9 @@
 // paper-brightness image back to host pixels.
 #pragma once
 
-#include "halftone/halftone_params.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "halftone/halftone_params.h"
 
 namespace ruvivedu {
 
@@ -29,14 +29,14 @@ void convert_input(LayerParams* in, Image<float>* src, HalfTone_Inner_Params<T>*
 /// those pixels come out transparent (grey colour, alpha 0) and nothing outside
 /// `in` is read.
 template <typename T>
-void convert_output_grey(Image<float>* out_image, LayerParams* in, LayerParams* out,
-                         HalfTone_Inner_Params<T>* params, int begin, int end);
+void convert_output_grey(Image<float>* out_image, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                         int begin, int end);
 
 /// Output conversion with Alpha on: black ink on transparent paper. alpha =
 /// ((1 - v) * white_value) * (a * inv_white), red = green = blue = 0; the same
 /// rule as convert_output_grey for pixels outside the input world (alpha 0).
 template <typename T>
-void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams* out,
-                          HalfTone_Inner_Params<T>* params, int begin, int end);
+void convert_output_alpha(Image<float>* out_image, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* params,
+                          int begin, int end);
 
 }  // namespace ruvivedu

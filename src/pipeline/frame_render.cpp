@@ -10,10 +10,10 @@
 #include <new>
 #include <optional>
 
+#include "base/image.h"
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
 #include "halftone/sampling.h"
-#include "base/image.h"
 #include "pipeline/parallel.h"
 
 namespace ruvivedu {
@@ -53,8 +53,7 @@ Image<float>* new_image(SPBasicSuite* pica, uint32_t width, uint32_t height, uin
 
 std::size_t image_bytes(const Image<float>* image)
 {
-    return image == nullptr ? 0
-                            : image_allocation_size(static_cast<std::size_t>(image->row_stride) * image->height);
+    return image == nullptr ? 0 : image_allocation_size(static_cast<std::size_t>(image->row_stride) * image->height);
 }
 
 // The images of one frame: the box image and the cell grid, whose sizes follow
@@ -184,8 +183,9 @@ ImageToImageJob<T> shifted(ImageToImageJob<T> job, int first)
 template <typename T>
 ImageToLayerJob<T> shifted(ImageToLayerJob<T> job, int first)
 {
-    return [job, first](Image<float>* s, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* p, int b,
-                        int e) { job(s, in, out, p, first + b, first + e); };
+    return [job, first](Image<float>* s, LayerParams* in, LayerParams* out, HalfTone_Inner_Params<T>* p, int b, int e) {
+        job(s, in, out, p, first + b, first + e);
+    };
 }
 
 // A rectangle in the frame of the worlds' origins, right and bottom exclusive.
@@ -287,12 +287,12 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
     // whole layer, as when no size is given.
     const Span input_span = world_span(*in_layer);
     const Span layer{0, 0, context->frame_width, context->frame_height};
-    const bool layer_known = context->frame_width > 0 && context->frame_height > 0 &&
-                             input_span.left >= layer.left && input_span.top >= layer.top &&
-                             input_span.right <= layer.right && input_span.bottom <= layer.bottom;
+    const bool layer_known = context->frame_width > 0 && context->frame_height > 0 && input_span.left >= layer.left &&
+                             input_span.top >= layer.top && input_span.right <= layer.right &&
+                             input_span.bottom <= layer.bottom;
     const Span frame = layer_known ? layer : input_span;
-    const bool whole = input_span == frame && out_layer->origin_x == in_layer->origin_x &&
-                       out_layer->origin_y == in_layer->origin_y;
+    const bool whole =
+        input_span == frame && out_layer->origin_x == in_layer->origin_x && out_layer->origin_y == in_layer->origin_y;
 
     HalfTone_Inner_Params<T> params{};
     // Must come first: it also sets the byte sizes of both views. A part of the
@@ -346,8 +346,7 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
             // holds: one no host has (the largest is 30000 x 30000) is refused
             // like an image too large to have.
             const uint64_t row = static_cast<uint64_t>(layer_view.width) * static_cast<uint64_t>(bpp);
-            if (static_cast<uint64_t>(layer_view.width) * static_cast<uint64_t>(layer_view.height) >
-                    kMaxImagePixels ||
+            if (static_cast<uint64_t>(layer_view.width) * static_cast<uint64_t>(layer_view.height) > kMaxImagePixels ||
                 row > INT32_MAX)
                 throw memory_exception();
             layer_copy.emplace(row * static_cast<uint64_t>(layer_view.height));
@@ -369,8 +368,8 @@ bool render_frame(HalfTone_Params* context, int32_t worker_count)
         }
     }
 
-    const int64_t total = int64_t{context->sampling == Sampling::bilinear ? rows_of(images.box) : 0} + rows_of(images.grid) +
-                          (layer_copy ? source.height : 0) + (paper_last - paper_first);
+    const int64_t total = int64_t{context->sampling == Sampling::bilinear ? rows_of(images.box) : 0} +
+                          rows_of(images.grid) + (layer_copy ? source.height : 0) + (paper_last - paper_first);
     FrameProgress progress(context->monitor, total);
 
     if (layer_copy) {

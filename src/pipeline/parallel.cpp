@@ -72,8 +72,8 @@ RowBlock row_block(int rows, int workers, int index)
 // OpenMP parallel loop, and the calling thread works as one of its team.
 
 template <typename T>
-void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst,
-                       int rows, HalfTone_Inner_Params<T>* params)
+void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst, int rows,
+                       HalfTone_Inner_Params<T>* params)
 {
     job(src, dst, params, 0, rows);
 }
@@ -99,8 +99,8 @@ void run_rows_parallel(typename row_job_of<ImageToLayerJob<T>>::type job, Image<
 // its own copy of the job and of every argument.
 
 template <typename T>
-void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst,
-                       int rows, HalfTone_Inner_Params<T>* params)
+void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst, int rows,
+                       HalfTone_Inner_Params<T>* params)
 {
     run_row_blocks(rows, params->worker_count,
                    [&](int begin, int end) { return std::thread(job, src, dst, params, begin, end); });
@@ -118,19 +118,18 @@ template <typename T>
 void run_rows_parallel(typename row_job_of<ImageToLayerJob<T>>::type job, Image<float>* src, LayerParams* in_layer,
                        LayerParams* out_layer, int rows, HalfTone_Inner_Params<T>* params)
 {
-    run_row_blocks(rows, params->worker_count, [&](int begin, int end) {
-        return std::thread(job, src, in_layer, out_layer, params, begin, end);
-    });
+    run_row_blocks(rows, params->worker_count,
+                   [&](int begin, int end) { return std::thread(job, src, in_layer, out_layer, params, begin, end); });
 }
 
 #endif
 
-#define RUVIVEDU_INSTANTIATE_EXECUTOR(T)                                                                      \
-    template void run_rows_parallel<T>(row_job_of<LayerToImageJob<T>>::type, LayerParams*, Image<float>*, int, \
-                                       HalfTone_Inner_Params<T>*);                                             \
-    template void run_rows_parallel<T>(row_job_of<ImageToImageJob<T>>::type, Image<float>*, Image<float>*,     \
-                                       int, HalfTone_Inner_Params<T>*);                                        \
-    template void run_rows_parallel<T>(row_job_of<ImageToLayerJob<T>>::type, Image<float>*, LayerParams*,      \
+#define RUVIVEDU_INSTANTIATE_EXECUTOR(T)                                                                        \
+    template void run_rows_parallel<T>(row_job_of<LayerToImageJob<T>>::type, LayerParams*, Image<float>*, int,  \
+                                       HalfTone_Inner_Params<T>*);                                              \
+    template void run_rows_parallel<T>(row_job_of<ImageToImageJob<T>>::type, Image<float>*, Image<float>*, int, \
+                                       HalfTone_Inner_Params<T>*);                                              \
+    template void run_rows_parallel<T>(row_job_of<ImageToLayerJob<T>>::type, Image<float>*, LayerParams*,       \
                                        LayerParams*, int, HalfTone_Inner_Params<T>*);
 
 RUVIVEDU_INSTANTIATE_EXECUTOR(unsigned char)

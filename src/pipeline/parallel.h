@@ -66,8 +66,8 @@ struct row_job_of {
 /// Loop build: the job is called once with [0, rows) on the calling thread and
 /// its own row loop is the parallel loop.
 template <typename T>
-void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst,
-                       int rows, HalfTone_Inner_Params<T>* params);
+void run_rows_parallel(typename row_job_of<LayerToImageJob<T>>::type job, LayerParams* src, Image<float>* dst, int rows,
+                       HalfTone_Inner_Params<T>* params);
 template <typename T>
 void run_rows_parallel(typename row_job_of<ImageToImageJob<T>>::type job, Image<float>* src, Image<float>* dst,
                        int rows, HalfTone_Inner_Params<T>* params);

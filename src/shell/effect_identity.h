@@ -69,4 +69,4 @@ constexpr std::uint32_t kGlobalOutFlags = 0x02000000u | 0x00000400u | 0x00000040
 /// PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER.
 constexpr std::uint32_t kGlobalOutFlags2 = 0x08000000u | 0x00001000u | 0x00000400u;
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

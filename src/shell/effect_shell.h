@@ -39,4 +39,4 @@ PF_Err render_classic(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* par
 PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra);
 PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

@@ -1,9 +1,9 @@
 // Registration and command dispatch: the plug-in's front door.
 #include "effect_shell.h"
 
+#include "base/image.h"
 #include "effect_identity.h"
 #include "params.h"
-#include "base/image.h"
 
 #include <cstdint>
 
@@ -22,13 +22,16 @@ static_assert(kGlobalOutFlags2 ==
               "out_flags2 of the identity table");
 static_assert(kVersionStage == PF_Stage_RELEASE, "version stage of the identity table");
 
-const A_u_char* host_string(const char* s) { return reinterpret_cast<const A_u_char*>(s); }
+const A_u_char* host_string(const char* s)
+{
+    return reinterpret_cast<const A_u_char*>(s);
+}
 
 PF_Err about(PF_InData* in_data, PF_OutData* out_data)
 {
     // The version is printed from the literals, not unpacked from the word.
-    in_data->utils->ansi.sprintf(out_data->return_msg, "%s, v%d.%d.%d\n%s", kMessageName, kVersionMajor,
-                                 kVersionSub, kVersionFix, kAboutDescription);
+    in_data->utils->ansi.sprintf(out_data->return_msg, "%s, v%d.%d.%d\n%s", kMessageName, kVersionMajor, kVersionSub,
+                                 kVersionFix, kAboutDescription);
     return PF_Err_NONE;
 }
 
@@ -42,14 +45,14 @@ PF_Err global_setup(PF_OutData* out_data)
     return PF_Err_NONE;
 }
 
-} // namespace
+}  // namespace
 
 void report_message(PF_InData* in_data, PF_OutData* out_data, const char* text)
 {
     in_data->utils->ansi.sprintf(out_data->return_msg, "[%s] %s", kMessageName, text);
 }
 
-} // namespace ruvivedu
+}  // namespace ruvivedu
 
 extern "C" PF_Err PluginDataEntryFunction(PF_PluginDataPtr inPtr, PF_PluginDataCB inPluginDataCallBackPtr,
                                           SPBasicSuite* /*inSPBasicSuitePtr*/, const char* /*inHostName*/,

@@ -370,10 +370,10 @@ inline constexpr A_long PF_Stage_RELEASE = 3;
 // SDK header: Headers/SP/SPTypes.h
 typedef std::int32_t SPErr;
 typedef std::int32_t SPBoolean;
-#define kSPNoError 0
+#define kSPNoError            0
 
 // SDK header: Headers/AE_EffectCBSuites.h
-#define kPFWorldSuite "PF World Suite"
+#define kPFWorldSuite         "PF World Suite"
 #define kPFWorldSuiteVersion1 1
 #define kPFWorldSuiteVersion2 2
 
@@ -617,14 +617,12 @@ typedef struct {
     PF_Err (*abort)(PF_ProgPtr effect_ref);
     PF_Err (*progress)(PF_ProgPtr effect_ref, A_long current, A_long total);
     PF_Err (*register_ui)(PF_ProgPtr effect_ref, PF_CustomUIInfo* cust_info);
-    PF_Err (*checkout_layer_audio)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long start_time,
-                                   A_long duration, A_u_long time_scale, PF_UFixed rate,
-                                   A_long bytes_per_sample, A_long num_channels, A_long fmt_signed,
-                                   PF_LayerAudio* audio);
+    PF_Err (*checkout_layer_audio)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long start_time, A_long duration,
+                                   A_u_long time_scale, PF_UFixed rate, A_long bytes_per_sample, A_long num_channels,
+                                   A_long fmt_signed, PF_LayerAudio* audio);
     PF_Err (*checkin_layer_audio)(PF_ProgPtr effect_ref, PF_LayerAudio audio);
-    PF_Err (*get_audio_data)(PF_ProgPtr effect_ref, PF_LayerAudio audio, PF_SndSamplePtr* data,
-                             A_long* num_samples, PF_UFixed* rate, A_long* bytes_per_sample,
-                             A_long* num_channels, A_long* fmt_signed);
+    PF_Err (*get_audio_data)(PF_ProgPtr effect_ref, PF_LayerAudio audio, PF_SndSamplePtr* data, A_long* num_samples,
+                             PF_UFixed* rate, A_long* bytes_per_sample, A_long* num_channels, A_long* fmt_signed);
     void* reserved_str[3];
     void* reserved[10];
 } PF_InteractCallbacks;
@@ -678,8 +676,7 @@ typedef struct _PF_UtilCallbacks {
     void* blend;
     void* convolve;
     // Null rectangles mean the whole worlds.
-    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
-                   PF_Rect* dst_r);
+    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
     void* fill;
     void* gaussian_kernel;
     void* iterate;
@@ -850,8 +847,8 @@ typedef struct {
 
 typedef struct {
     PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_idL,
-                             const PF_RenderRequest* req, A_long what_time, A_long time_step,
-                             A_u_long time_scale, PF_CheckoutResult* checkout_result);
+                             const PF_RenderRequest* req, A_long what_time, A_long time_step, A_u_long time_scale,
+                             PF_CheckoutResult* checkout_result);
     PF_Err (*GuidMixInPtr)(PF_ProgPtr effect_ref, A_u_long buf_sizeLu, const void* buf);
 } PF_PreRenderCallbacks;
 
@@ -889,10 +886,9 @@ typedef struct {
 typedef struct PF_PluginData* PF_PluginDataPtr;  // the host's opaque registration pointer
 
 // The host's registration callback, handed to PluginDataEntryFunction. Strings are unsigned chars.
-typedef A_Err (*PF_PluginDataCB)(PF_PluginDataPtr inPtr, const A_u_char* inNamePtr,
-                                 const A_u_char* inMatchNamePtr, const A_u_char* inCategoryPtr,
-                                 const A_u_char* inEntryPointNamePtr, A_long inkind, A_long inApiVersionMajor,
-                                 A_long inApiVersionMinor, A_long inReservedInfo);
+typedef A_Err (*PF_PluginDataCB)(PF_PluginDataPtr inPtr, const A_u_char* inNamePtr, const A_u_char* inMatchNamePtr,
+                                 const A_u_char* inCategoryPtr, const A_u_char* inEntryPointNamePtr, A_long inkind,
+                                 A_long inApiVersionMajor, A_long inApiVersionMinor, A_long inReservedInfo);
 
 // SDK header: none
 // ---------------------------------------------------------------------------------------------------
@@ -900,8 +896,7 @@ typedef A_Err (*PF_PluginDataCB)(PF_PluginDataPtr inPtr, const A_u_char* inNameP
 // corruption; every figure holds for 64-bit Windows (MSVC), macOS x86_64/arm64 and 64-bit Linux.
 // ---------------------------------------------------------------------------------------------------
 
-#define RUVIVEDU_CHECK_SIZE(type, size) \
-    static_assert(sizeof(void*) != 8 || sizeof(type) == (size), "size of " #type)
+#define RUVIVEDU_CHECK_SIZE(type, size) static_assert(sizeof(void*) != 8 || sizeof(type) == (size), "size of " #type)
 #define RUVIVEDU_CHECK_OFFSET(type, member, off) \
     static_assert(sizeof(void*) != 8 || offsetof(type, member) == (off), "offset of " #type "::" #member)
 
@@ -1182,8 +1177,8 @@ RUVIVEDU_CHECK_OFFSET(PF_SmartRenderExtra, cb, 8);
 /// Shape of the exported command entry, `EntryPointFunc`: command, in_data, out_data, the parameter
 /// array (params[0] is the input layer, a NULL follows the last entry), the output world and the
 /// command's extra record. C linkage on the plug-in side.
-typedef PF_Err (*ruvivedu_entry_point_func)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                            PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+typedef PF_Err (*ruvivedu_entry_point_func)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                                            PF_LayerDef* output, void* extra);
 
 /// Shape of the exported registration entry, `PluginDataEntryFunction`: the host's registration
 /// pointer and callback, its basic suite, and its name and version strings.

@@ -27,7 +27,7 @@ PF_Err add(PF_InData* in_data, PF_ParamDef& def, A_long id)
     return in_data->inter.add_param(in_data->effect_ref, -1, &def);
 }
 
-} // namespace
+}  // namespace
 
 PF_Err setup_params(PF_InData* in_data, PF_OutData* out_data)
 {
@@ -103,4 +103,4 @@ EffectValues stored_values(PF_ParamDef* const params[kParamCount])
     return values;
 }
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

@@ -6,9 +6,9 @@
 #include "params.h"
 #include "params/effect_values.h"
 
-#include "pipeline/frame_render.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "pipeline/frame_render.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -164,10 +164,7 @@ void union_rect(PF_LRect& dst, const PF_LRect& src)
 /// out of the command checks the parameters back in and releases the suite.
 class SmartCheckouts {
 public:
-    explicit SmartCheckouts(PF_InData* in_data) : in_data_(in_data)
-    {
-        std::memset(defs_, 0, sizeof defs_);
-    }
+    explicit SmartCheckouts(PF_InData* in_data) : in_data_(in_data) { std::memset(defs_, 0, sizeof defs_); }
     SmartCheckouts(const SmartCheckouts&) = delete;
     SmartCheckouts& operator=(const SmartCheckouts&) = delete;
 
@@ -211,7 +208,7 @@ private:
     bool checked_out_[kParamCount] = {};
 };
 
-} // namespace
+}  // namespace
 
 PF_Err render_classic(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output)
 {
@@ -338,7 +335,7 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
         context.depth = Depth::f32;
         break;
     default:
-        break; // another layout keeps the depth of the deep bit
+        break;  // another layout keeps the depth of the deep bit
     }
 
     // The frame's code is the render's own: once its pixels are in the output
@@ -351,4 +348,4 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
     return err;
 }
 
-} // namespace ruvivedu
+}  // namespace ruvivedu

@@ -7,18 +7,18 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
-#include <ostream>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/pixel_path.h"
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
-#include "base/pixel_path.h"
-#include "test_world.h"
 #include "pipeline/frame_render.h"
+#include "test_world.h"
 
 using namespace ruvivedu;
 
@@ -186,7 +186,8 @@ DotWalk walk_of(const Geometry& g, int32_t shape)
     HalfTone_Params c = context_for(g, in, out);
     HalfTone_Inner_Params<T> params{};
     init_inner_params(c, params);
-    return dot_walk(params, shape_from_popup(shape), static_cast<uint32_t>(g.out_width), static_cast<uint32_t>(g.out_height));
+    return dot_walk(params, shape_from_popup(shape), static_cast<uint32_t>(g.out_width),
+                    static_cast<uint32_t>(g.out_height));
 }
 
 const char* path_name(PixelPath path)
@@ -284,8 +285,8 @@ TEST(PixelPaths, RandomFramesMatchThePortablePath)
         const uint32_t seed = noise ? static_cast<uint32_t>(n) : 0u;
         for (int32_t shape = 1; shape <= 3; ++shape) {
             const bool alpha = whole(0, 1) == 1;
-            SCOPED_TRACE(describe(noise ? 2 : 0, g, shape, sampling, alpha) + ", offset " +
-                         std::to_string(g.offset_x) + ", " + std::to_string(g.offset_y));
+            SCOPED_TRACE(describe(noise ? 2 : 0, g, shape, sampling, alpha) + ", offset " + std::to_string(g.offset_x) +
+                         ", " + std::to_string(g.offset_y));
             auto draw = [&] {
                 return noise ? render<float>(g, shape, sampling, alpha, seed)
                              : render<unsigned char>(g, shape, sampling, alpha);

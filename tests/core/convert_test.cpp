@@ -20,13 +20,22 @@ template <typename T>
 float red_luminance();
 // 255 * 0.298912 = 76.22256, truncated to 76.
 template <>
-float red_luminance<unsigned char>() { return 76.0f / 255.0f; }
+float red_luminance<unsigned char>()
+{
+    return 76.0f / 255.0f;
+}
 // 32768 * 0.298912 = 9794.748, truncated to 9794.
 template <>
-float red_luminance<unsigned short>() { return 9794.0f / 32768.0f; }
+float red_luminance<unsigned short>()
+{
+    return 9794.0f / 32768.0f;
+}
 // 1 * 0.298912, not rounded.
 template <>
-float red_luminance<float>() { return 0.298912f; }
+float red_luminance<float>()
+{
+    return 0.298912f;
+}
 
 /// Source image of a w x h world, converted over all rows.
 template <typename T>
@@ -168,7 +177,8 @@ TYPED_TEST(ConvertTest, PaddedAndBottomUpWorldsAreAddressedThroughRowbytes)
         Image<float> v(nullptr, 3, 2, 1);
         for (int y = 0; y < 2; ++y) {
             for (int x = 0; x < 3; ++x) {
-                EXPECT_FLOAT_EQ(at(src, x, y, 1), static_cast<float>(level(x, y)) / static_cast<float>(w)) << x << "," << y;
+                EXPECT_FLOAT_EQ(at(src, x, y, 1), static_cast<float>(level(x, y)) / static_cast<float>(w))
+                    << x << "," << y;
                 // Eighths are exact, so the grey is the same truncation of white * k / 8 as the level.
                 at(v, x, y) = static_cast<float>(1 + x + 3 * y) / 8.0f;
             }
@@ -293,4 +303,4 @@ TEST(ConvertNonFinite, IntegerWorldsGetDefinedComponentsFromAnyValue)
     }
 }
 
-} // namespace
+}  // namespace

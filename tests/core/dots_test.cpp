@@ -230,4 +230,4 @@ TEST(DotsNonFiniteLayer, FloatPixelsThatAreNotFiniteGiveDefinedOutput)
     }
 }
 
-} // namespace
+}  // namespace

@@ -5,17 +5,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <limits>
+#include <string>
 #include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
-#include "test_world.h"
-#include "pipeline/frame_render.h"
 #include "base/image.h"
+#include "pipeline/frame_render.h"
+#include "test_world.h"
 
 #if defined(RUVIVEDU_PARALLEL_OPENMP) && RUVIVEDU_PARALLEL_OPENMP
 #include <omp.h>
@@ -25,9 +25,9 @@ using namespace ruvivedu;
 
 namespace {
 
+using test_world::make_context;
 using test_world::pixels_pad;
 using test_world::TestWorld;
-using test_world::make_context;
 using test_world::white;
 
 template <typename T>
@@ -45,8 +45,8 @@ template <typename T>
             const T want[4] = {a, r, g, b};
             for (int c = 0; c < 4; ++c)
                 if (!(got[c] == want[c]))
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") component " << c
-                                                         << " is " << +got[c] << ", expected " << +want[c];
+                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") component " << c << " is "
+                                                         << +got[c] << ", expected " << +want[c];
         }
     return ::testing::AssertionSuccess();
 }
@@ -330,7 +330,8 @@ TYPED_TEST(FrameRender, ChunkedFramesMatchAndStopInTheMiddleOfAStage)
     using T = TypeParam;
     for (Sampling sampling : {Sampling::bilinear, Sampling::nearest}) {
         for (bool part : {false, true}) {
-            SCOPED_TRACE(std::string(sampling == Sampling::bilinear ? "bilinear" : "nearest") + (part ? " part" : " whole"));
+            SCOPED_TRACE(std::string(sampling == Sampling::bilinear ? "bilinear" : "nearest") +
+                         (part ? " part" : " whole"));
             TestWorld<T> in(120, 150);
             test_world::paint_test_layer(in);
             const int32_t out_w = part ? 70 : 120, out_h = part ? 90 : 150;
@@ -436,10 +437,9 @@ TYPED_TEST(FrameRender, OutOfRangeParametersRenderAsTheirValidNeighbour)
     const auto dot_one = render_context_variant<T>([](HalfTone_Params& c) { c.dot_size = 1.0f; });
     EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.dot_size = 0.0f; }), dot_one);
     EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.dot_size = -4.0f; }), dot_one);
-    EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) {
-                  c.dot_size = std::numeric_limits<float>::quiet_NaN();
-              }),
-              dot_one);
+    EXPECT_EQ(
+        render_context_variant<T>([](HalfTone_Params& c) { c.dot_size = std::numeric_limits<float>::quiet_NaN(); }),
+        dot_one);
 
     const auto full_res = render_context_variant<T>([](HalfTone_Params&) {});
     EXPECT_EQ(render_context_variant<T>([](HalfTone_Params& c) { c.downsample_x = {1, 0}; }), full_res);

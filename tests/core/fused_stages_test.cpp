@@ -16,9 +16,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/pixel_path.h"
 #include "halftone/dots.h"
 #include "halftone/halftone_params.h"
-#include "base/pixel_path.h"
 #include "halftone/sampling.h"
 #include "pipeline/convert.h"
 #include "pipeline/frame_render.h"
@@ -66,21 +66,18 @@ struct Screen {
 // reduced frames, outputs larger and smaller than the input, and rows longer
 // than the stages' chunks of pixels.
 const Screen screens[] = {
-    {601, 20, 601, 20, 12.0f, 20.0f, 300.0f, 10.0f},
-    {61, 43, 61, 43, 1.0f, 45.0f, 30.5f, 21.5f},
-    {50, 38, 57, 41, 2.5f, 30.0f, 24.9f, 17.35f},
-    {77, 66, 70, 60, 7.0f, 10.0f, 38.0f, 33.0f},
-    {140, 81, 140, 81, 32.0f, 45.0f, 70.0f, 40.0f},
-    {118, 100, 131, 77, 40.0f, 90.0f, 10.0f, 20.0f, 2, 3},
+    {601, 20, 601, 20, 12.0f, 20.0f, 300.0f, 10.0f}, {61, 43, 61, 43, 1.0f, 45.0f, 30.5f, 21.5f},
+    {50, 38, 57, 41, 2.5f, 30.0f, 24.9f, 17.35f},    {77, 66, 70, 60, 7.0f, 10.0f, 38.0f, 33.0f},
+    {140, 81, 140, 81, 32.0f, 45.0f, 70.0f, 40.0f},  {118, 100, 131, 77, 40.0f, 90.0f, 10.0f, 20.0f, 2, 3},
     {90, 60, 90, 60, 130.0f, 0.0f, 45.0f, 30.0f},
 };
 
 std::string describe(const Screen& s, int32_t shape, int32_t sampling, bool alpha, PixelPath path)
 {
     std::ostringstream o;
-    o << s.in_width << "x" << s.in_height << " -> " << s.out_width << "x" << s.out_height << ", DotSize "
-      << s.dot_size << ", shape " << shape << ", sampling " << sampling << (alpha ? ", Alpha on" : ", Alpha off")
-      << ", path " << static_cast<int>(path);
+    o << s.in_width << "x" << s.in_height << " -> " << s.out_width << "x" << s.out_height << ", DotSize " << s.dot_size
+      << ", shape " << shape << ", sampling " << sampling << (alpha ? ", Alpha on" : ", Alpha off") << ", path "
+      << static_cast<int>(path);
     return o.str();
 }
 
@@ -211,8 +208,8 @@ void expect_frames_match()
                     for (PixelPath path : paths()) {
                         SCOPED_TRACE(describe(s, shape, sampling, alpha, path));
                         set_pixel_path(path);
-                        HalfTone_Params reference = context_for<T>(s, w.in.view, w.reference.view, shape, sampling,
-                                                                   alpha);
+                        HalfTone_Params reference =
+                            context_for<T>(s, w.in.view, w.reference.view, shape, sampling, alpha);
                         render_through_images<T>(reference);
                         HalfTone_Params fused = context_for<T>(s, w.in.view, w.fused.view, shape, sampling, alpha);
                         render_frame<T>(&fused);

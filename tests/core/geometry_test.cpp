@@ -260,8 +260,8 @@ TEST(ValueScale, OnlyCircleAddsHalfAPixelDiagonalToTheRadius)
 TEST(OutOfRangeContext, DotSizeBelowOneOrNotANumberIsOne)
 {
     const auto one = derive(layer_context(40, 30, 1.0f, 30.0f, 20.0f, 15.0f));
-    for (float bad : {0.0f, 0.5f, -3.0f, std::numeric_limits<float>::quiet_NaN(),
-                      -std::numeric_limits<float>::infinity()}) {
+    for (float bad :
+         {0.0f, 0.5f, -3.0f, std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
         const auto p = derive(layer_context(40, 30, bad, 30.0f, 20.0f, 15.0f));
         EXPECT_EQ(p.grid_width, one.grid_width) << bad;
         EXPECT_EQ(p.grid_height, one.grid_height) << bad;

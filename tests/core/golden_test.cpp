@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "test_world.h"
 #include "pipeline/frame_render.h"
+#include "test_world.h"
 
 using namespace ruvivedu;
 
@@ -66,7 +66,8 @@ std::string golden_path(const GoldenCase& c)
 template <typename T>
 std::vector<unsigned char> render_golden(const GoldenCase& gc)
 {
-    TestWorld<T> in(golden_width, golden_height, pixels_pad<T>(2)), out(golden_width, golden_height, pixels_pad<T>(1), true);
+    TestWorld<T> in(golden_width, golden_height, pixels_pad<T>(2)),
+        out(golden_width, golden_height, pixels_pad<T>(1), true);
     test_world::paint_test_layer(in);
     HalfTone_Params c = test_world::make_context(in, out);
     // Fractional DotSize and Offset and an odd angle, so no position falls on a
@@ -120,8 +121,7 @@ TEST_P(Golden, RenderMatchesTheCommittedFrame)
     std::string line;
     std::getline(file, line);
     ASSERT_EQ(line + '\n', header(gc.depth)) << path;
-    const std::vector<unsigned char> expected((std::istreambuf_iterator<char>(file)),
-                                              std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> expected((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_EQ(expected.size(), pixels.size()) << path;
     // Report the first differing pixel rather than a 24-98 KB byte dump.
     const std::size_t pixel_bytes = pixels.size() / (golden_width * golden_height);

@@ -11,8 +11,8 @@
 #endif
 
 #include "base/image.h"
-#include "halftone/bilinear.h"
 #include "base/render_context.h"
+#include "halftone/bilinear.h"
 
 using namespace ruvivedu;
 

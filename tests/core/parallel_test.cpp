@@ -46,8 +46,8 @@ TEST(RowBlocks, EqualBlocksOfCeilRowsOverWorkers)
 
 TEST(RowBlocks, SurplusWorkersGetEmptyOrInvertedRanges)
 {
-    EXPECT_EQ(blocks(10, 8), (std::vector<Range>{{0, 2}, {2, 4}, {4, 6}, {6, 8}, {8, 10}, {10, 10}, {12, 10},
-                                                 {14, 10}}));
+    EXPECT_EQ(blocks(10, 8),
+              (std::vector<Range>{{0, 2}, {2, 4}, {4, 6}, {6, 8}, {8, 10}, {10, 10}, {12, 10}, {14, 10}}));
     for (const Range& r : blocks(0, 5))
         EXPECT_EQ(r, Range(0, 0));
     // One worker takes everything; a worker count below one counts as one.

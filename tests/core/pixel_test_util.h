@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "halftone/halftone_params.h"
 #include "base/image.h"
 #include "base/render_context.h"
+#include "halftone/halftone_params.h"
 #include "test_world.h"
 
 namespace pixel_test {
@@ -87,12 +87,12 @@ inline bool only_rows_written(const Image<float>& image, const std::vector<float
     const std::vector<float> now = snapshot(image);
     for (int y = 0; y < static_cast<int>(image.height); ++y) {
         const std::vector<float>& expected = y >= begin && y < end ? reference : before;
-        if (std::memcmp(now.data() + y * row_floats, expected.data() + y * row_floats,
-                        row_floats * sizeof(float)) != 0) {
+        if (std::memcmp(now.data() + y * row_floats, expected.data() + y * row_floats, row_floats * sizeof(float)) !=
+            0) {
             return false;
         }
     }
     return true;
 }
 
-} // namespace pixel_test
+}  // namespace pixel_test

@@ -215,4 +215,4 @@ TYPED_TEST(SamplingTest, JobsWriteOnlyTheirRows)
     }
 }
 
-} // namespace
+}  // namespace

@@ -30,10 +30,16 @@ Values values_of(int t)
     return v;
 }
 
-unsigned width_of(int t) { return 24u + 13u * unsigned(t); }
-unsigned height_of(int t) { return 40u - 3u * unsigned(t); }
+unsigned width_of(int t)
+{
+    return 24u + 13u * unsigned(t);
+}
+unsigned height_of(int t)
+{
+    return 40u - 3u * unsigned(t);
+}
 
-} // namespace
+}  // namespace
 
 TEST(Frei0rConcurrency, InstancesOnEightThreadsMatchFramesMadeAlone)
 {

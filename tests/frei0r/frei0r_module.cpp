@@ -34,7 +34,7 @@ Frame rgba_from_argb(const std::vector<unsigned char>& argb, unsigned width, uns
     return frame;
 }
 
-} // namespace
+}  // namespace
 
 const Frei0rModule& module()
 {
@@ -112,4 +112,4 @@ Frame render_plugin(unsigned width, unsigned height, unsigned seed, const robust
     return rgba_from_argb(rendered.pixels, width, height);
 }
 
-} // namespace frei0r_test
+}  // namespace frei0r_test

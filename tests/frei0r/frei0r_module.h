@@ -62,4 +62,4 @@ Frame render_filter(const Frame& in, const Values& values);
 /// host (smart render) with `settings` as the host's stored values, in RGBA.
 Frame render_plugin(unsigned width, unsigned height, unsigned seed, const robust::Settings& settings);
 
-} // namespace frei0r_test
+}  // namespace frei0r_test

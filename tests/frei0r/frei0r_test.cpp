@@ -23,15 +23,17 @@ namespace f0r = ruvivedu::frei0r;
 
 namespace {
 
-constexpr PF_Fixed fixed(double value) { return PF_Fixed(value * 65536.0); }
+constexpr PF_Fixed fixed(double value)
+{
+    return PF_Fixed(value * 65536.0);
+}
 
 /// Stored values of the effect, field by field, for comparisons.
 std::string describe(const ruvivedu::EffectValues& v)
 {
     return "shape " + std::to_string(v.shape) + ", dot size " + std::to_string(v.dot_size) + ", rotation " +
-           std::to_string(v.rotation) + ", offset " + std::to_string(v.offset_x) + "/" +
-           std::to_string(v.offset_y) + ", alpha " + std::to_string(v.alpha) + ", sampling " +
-           std::to_string(v.sampling);
+           std::to_string(v.rotation) + ", offset " + std::to_string(v.offset_x) + "/" + std::to_string(v.offset_y) +
+           ", alpha " + std::to_string(v.alpha) + ", sampling " + std::to_string(v.sampling);
 }
 
 f0r::Frei0rValues with(int index, double value)
@@ -41,7 +43,7 @@ f0r::Frei0rValues with(int index, double value)
     return values;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Frei0rModule, DescribesAnRgbaFilterWithSixParameters)
 {
@@ -61,7 +63,7 @@ TEST(Frei0rModule, DescribesAnRgbaFilterWithSixParameters)
     const struct {
         const char* name;
         int type;
-        const char* range; ///< the explanation must state it
+        const char* range;  ///< the explanation must state it
     } expected[] = {
         {"shape", F0R_PARAM_DOUBLE, "0 circle, 0.5 square, 1 line"},
         {"dot size", F0R_PARAM_DOUBLE, "0.001 to 1 is 1 to 1000 pixels"},
@@ -132,8 +134,8 @@ TEST(Frei0rParams, DefaultsAreTheEffectsDefaults)
 TEST(Frei0rParams, ChoicesTakeTheNearestEntryAndValuesStayInTheirRanges)
 {
     // Shape: three entries at 0, 0.5 and 1; halfway goes to the later one.
-    const std::pair<double, int32_t> shapes[] = {{0.0, 1}, {0.24, 1}, {0.25, 2}, {0.5, 2},  {0.74, 2},
-                                                 {0.75, 3}, {1.0, 3}, {-3.0, 1}, {7.0, 3}};
+    const std::pair<double, int32_t> shapes[] = {{0.0, 1},  {0.24, 1}, {0.25, 2}, {0.5, 2}, {0.74, 2},
+                                                 {0.75, 3}, {1.0, 3},  {-3.0, 1}, {7.0, 3}};
     for (const auto& [value, shape] : shapes)
         EXPECT_EQ(f0r::effect_values(with(f0r::kParamShape, value), 64, 64).shape, shape) << value;
     const std::pair<double, int32_t> samplings[] = {{0.0, 1}, {0.49, 1}, {0.5, 2}, {1.0, 2}, {-1.0, 1}, {9.0, 2}};
@@ -243,8 +245,8 @@ TEST(Frei0rFilter, EqualsThePlugInByteForByte)
                 settings.offset_y = fixed(18.5);
                 settings.alpha = alpha;
                 settings.sampling = 1 + sampling;
-                SCOPED_TRACE("shape " + std::to_string(shape) + ", sampling " + std::to_string(sampling) +
-                             ", alpha " + std::to_string(alpha));
+                SCOPED_TRACE("shape " + std::to_string(shape) + ", sampling " + std::to_string(sampling) + ", alpha " +
+                             std::to_string(alpha));
                 const Frame filtered = frei0r_test::render_filter(frei0r_test::test_frame(width, height, seed), values);
                 const Frame plugin = frei0r_test::render_plugin(width, height, seed, settings);
                 ASSERT_FALSE(plugin.pixels.empty());
@@ -385,7 +387,7 @@ std::uint64_t address_space_in_use()
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Frei0rFilter, AFrameWithoutMemoryPassesThroughUnchanged)
 {

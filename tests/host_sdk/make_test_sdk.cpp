@@ -36,7 +36,7 @@ void write_if_changed(const std::filesystem::path& path, const std::string& text
         throw std::runtime_error("cannot write " + path.string());
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

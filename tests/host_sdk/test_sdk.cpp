@@ -15,9 +15,9 @@ namespace {
 
 struct HeaderLayout {
     std::string path;
-    std::vector<std::string> includes; ///< as written after #include
-    bool cut_from_host_api;            ///< its declarations are the parts of host_api.h marked for it
-    std::string preamble;              ///< fixed text before those declarations
+    std::vector<std::string> includes;  ///< as written after #include
+    bool cut_from_host_api;             ///< its declarations are the parts of host_api.h marked for it
+    std::string preamble;               ///< fixed text before those declarations
 };
 
 // The SDK's platform check (Headers/SP/SPConfig.h): WIN_ENV from the
@@ -53,8 +53,7 @@ const std::vector<HeaderLayout>& layouts()
         {"Headers/AE_Effect.h", {"\"A.h\""}, true, ""},
         {"Headers/AE_EffectCB.h", {"\"AE_Effect.h\""}, true, ""},
         {"Headers/AE_EffectPixelFormat.h", {"\"A.h\""}, true, ""},
-        {"Headers/AE_EffectCBSuites.h", {"\"AE_EffectCB.h\"", "\"AE_EffectPixelFormat.h\"", "\"SPBasic.h\""}, true,
-         ""},
+        {"Headers/AE_EffectCBSuites.h", {"\"AE_EffectCB.h\"", "\"AE_EffectPixelFormat.h\"", "\"SPBasic.h\""}, true, ""},
         {"Headers/AE_PluginData.h", {"\"A.h\""}, true, ""},
         {"Headers/AE_Macros.h", {}, false, kMacrosNote},
         {"Headers/SP/SPConfig.h", {}, false, kSpConfig},
@@ -79,7 +78,10 @@ const char* const kOwnBranchEnd = "#endif  // RUVIVEDU_USE_HOST_SDK";
 const std::string kMarker = "// SDK header: ";
 const std::string kPlatformOnly = " (Windows and macOS only)";
 
-bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool word_char(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 bool is_identifier(const std::string& text)
 {
@@ -198,7 +200,7 @@ std::string fail_at(int line, const std::string& what)
     return "host_api.h:" + std::to_string(line) + ": " + what;
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<std::string>& names_no_sdk_declares()
 {
@@ -233,10 +235,10 @@ std::vector<SdkFile> make_test_sdk(const std::string& host_api_text, Flavour fla
         throw SplitError("host_api.h: no own-declarations branch between '" + std::string(kOwnBranchStart) + "' and '" +
                          kOwnBranchEnd + "'");
 
-    std::map<std::string, std::vector<std::string>> parts; // header path -> its lines, in order
+    std::map<std::string, std::vector<std::string>> parts;  // header path -> its lines, in order
     const std::vector<HeaderLayout>& table = layouts();
-    std::string current;        // "" before the first marker, "none" in our own part
-    bool platform_only = false; // the current part is declared on Windows and macOS only
+    std::string current;         // "" before the first marker, "none" in our own part
+    bool platform_only = false;  // the current part is declared on Windows and macOS only
     const auto close_platform = [&] {
         if (platform_only)
             parts[current].push_back(kPlatformClose);
@@ -304,4 +306,4 @@ std::vector<SdkFile> make_test_sdk(const std::string& host_api_text, Flavour fla
     return files;
 }
 
-} // namespace ruvivedu::test_sdk
+}  // namespace ruvivedu::test_sdk

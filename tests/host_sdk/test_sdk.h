@@ -45,4 +45,4 @@ const std::vector<NewerName>& names_only_newer_sdks_declare();
 /// SDK declares.
 std::vector<SdkFile> make_test_sdk(const std::string& host_api_text, Flavour flavour);
 
-} // namespace ruvivedu::test_sdk
+}  // namespace ruvivedu::test_sdk

@@ -64,9 +64,9 @@ std::string branch(const std::string& own)
 std::string every_header(const std::string& extra_for_effect = "")
 {
     std::string own;
-    for (const char* path : {"Headers/A.h", "Headers/AE_EffectCB.h", "Headers/AE_EffectPixelFormat.h",
-                             "Headers/AE_EffectCBSuites.h", "Headers/AE_PluginData.h", "Headers/SP/SPTypes.h",
-                             "Headers/SP/SPBasic.h", "Util/Param_Utils.h"})
+    for (const char* path :
+         {"Headers/A.h", "Headers/AE_EffectCB.h", "Headers/AE_EffectPixelFormat.h", "Headers/AE_EffectCBSuites.h",
+          "Headers/AE_PluginData.h", "Headers/SP/SPTypes.h", "Headers/SP/SPBasic.h", "Util/Param_Utils.h"})
         own += std::string("// SDK header: ") + path + "\ntypedef int T" + std::to_string(own.size()) + ";\n";
     return own + "// SDK header: Headers/AE_Effect.h\n" + extra_for_effect;
 }
@@ -231,11 +231,11 @@ TEST(TestSdk, RefusesWhatItCannotPlace)
 
 TEST(TestSdk, TurnsRunsOfConstantsIntoEnums)
 {
-    const std::vector<SdkFile> sdk = make_test_sdk(
-        branch(every_header("// Two runs.\ninline constexpr PF_Err A = 1;\n"
-                            "inline constexpr PF_Err B = -0x7FFFFFFF - 1;  // bit 31\n\n"
-                            "inline constexpr A_short C = 4;\n")),
-        Flavour::older);
+    const std::vector<SdkFile> sdk =
+        make_test_sdk(branch(every_header("// Two runs.\ninline constexpr PF_Err A = 1;\n"
+                                          "inline constexpr PF_Err B = -0x7FFFFFFF - 1;  // bit 31\n\n"
+                                          "inline constexpr A_short C = 4;\n")),
+                      Flavour::older);
     const std::string& effect = file(sdk, "Headers/AE_Effect.h").text;
     EXPECT_NE(effect.find("// Two runs.\nenum {\n    A = 1,\n    B = -0x7FFFFFFF - 1,  // bit 31\n};\n\nenum {\n"
                           "    C = 4,\n};\n"),
@@ -265,4 +265,4 @@ TEST(TreeSources, NameNothingNoSdkDeclares)
     EXPECT_GT(files, 40);
 }
 
-} // namespace
+}  // namespace

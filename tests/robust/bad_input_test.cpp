@@ -123,8 +123,7 @@ std::string good_picture(const Scratch& scratch, const std::string& name)
     layout.alpha_channel = 3;
     const std::string path = scratch.file(name);
     auto out = OIIO::ImageOutput::create(path);
-    EXPECT_TRUE(out && out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, data.data()) &&
-                out->close());
+    EXPECT_TRUE(out && out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, data.data()) && out->close());
     return slurp(path);
 }
 
@@ -177,9 +176,9 @@ std::string tiff_declaring(std::uint32_t width, std::uint32_t height, std::uint3
         std::uint32_t value;
     };
     const std::uint32_t ifd_at = 8;
-    const Tag tags[] = {{256, 4, width},  {257, 4, height},     {258, 3, 8},        {259, 3, 1},
-                        {262, 3, 1},      {273, 4, 0},          {277, 3, 1},        {278, 4, height},
-                        {279, 4, width * height}};
+    const Tag tags[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},
+                        {259, 3, 1},     {262, 3, 1},      {273, 4, 0},
+                        {277, 3, 1},     {278, 4, height}, {279, 4, width * height}};
     const std::uint32_t data_at = ifd_at + 2 + sizeof(tags) / sizeof(tags[0]) * 12 + 4;
     std::string s = "II";
     le16(s, 42);

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +62,7 @@ struct Scenario {
     Depth depth;
     std::function<void(SubstituteHost&)> prepare;  // worlds and options, before setup_effect
     std::function<PF_Err(SubstituteHost&)> run;
-    bool renders;            // a successful run writes pixels
+    bool renders;             // a successful run writes pixels
     bool gives_suite = true;  // AcquireSuite hands out a pointer when it succeeds
 };
 
@@ -256,7 +256,10 @@ std::vector<Scenario> scenarios()
                             setup(h);
                             h.initial_pre_render_output().result_rect = kHostResultRect;
                         },
-                        [](SubstituteHost& h) { return h.smart_pre_render(PF_LRect{0, 0, 30, 20}); }, false});
+                        [](SubstituteHost& h) {
+                            return h.smart_pre_render(PF_LRect{0, 0, 30, 20});
+                        },
+                        false});
         if (depth != Depth::f32) {
             list.push_back({"classic render" + d, depth,
                             [=](SubstituteHost& h) {
@@ -312,13 +315,13 @@ TEST(FaultMatrix, EveryHostCallFailedAtEveryPosition)
         for (std::size_t k = 0; k < good.ops.size(); ++k) {
             const HostOp op = good.ops[k];
             const int nth = ++seen[op];
-            SCOPED_TRACE(std::string(op_name(op)) + " call " + std::to_string(nth) + " (position " +
-                         std::to_string(k) + ")");
+            SCOPED_TRACE(std::string(op_name(op)) + " call " + std::to_string(nth) + " (position " + std::to_string(k) +
+                         ")");
             const Outcome got = run(s, std::make_pair(op, nth));
             // The calls before the failing one are those of the good run.
             ASSERT_GE(got.ops.size(), k + 1);
-            EXPECT_TRUE(std::equal(good.ops.begin(), good.ops.begin() + static_cast<std::ptrdiff_t>(k) + 1,
-                                   got.ops.begin()));
+            EXPECT_TRUE(
+                std::equal(good.ops.begin(), good.ops.begin() + static_cast<std::ptrdiff_t>(k) + 1, got.ops.begin()));
             check(s, good, blank, op, nth, got);
             ++injected;
             ++per_op[op_name(op)];
@@ -328,8 +331,8 @@ TEST(FaultMatrix, EveryHostCallFailedAtEveryPosition)
     for (const auto& [name, n] : per_op)
         std::printf("  %-22s %d\n", name.c_str(), n);
     // Every operation the effect reaches took part.
-    for (const char* op : {"AcquireSuite", "checkout_layer_pixels", "checkout_output", "checkout_param",
-                           "PF_GetPixelFormat", "checkin_param", "ReleaseSuite", "checkout_layer", "copy", "sprintf",
-                           "strcpy", "add_param", "registration"})
+    for (const char* op :
+         {"AcquireSuite", "checkout_layer_pixels", "checkout_output", "checkout_param", "PF_GetPixelFormat",
+          "checkin_param", "ReleaseSuite", "checkout_layer", "copy", "sprintf", "strcpy", "add_param", "registration"})
         EXPECT_GT(per_op[op], 0) << op;
 }

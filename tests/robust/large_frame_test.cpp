@@ -35,7 +35,10 @@ std::uint64_t proc_field(const char* file, const char* key)
     return 0;
 }
 
-std::uint64_t mem_available() { return proc_field("/proc/meminfo", "MemAvailable"); }
+std::uint64_t mem_available()
+{
+    return proc_field("/proc/meminfo", "MemAvailable");
+}
 
 /// Starts a fresh peak-RSS count for this process.
 void reset_peak()
@@ -43,17 +46,20 @@ void reset_peak()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-std::uint64_t peak_rss() { return proc_field("/proc/self/status", "VmHWM"); }
+std::uint64_t peak_rss()
+{
+    return proc_field("/proc/self/status", "VmHWM");
+}
 
 /// Skips the test when the machine cannot hold `need` bytes right now: a
 /// render the kernel would have to kill is no test of the plug-in.
-#define REQUIRE_MEMORY(need)                                                                                        \
-    do {                                                                                                            \
+#define REQUIRE_MEMORY(need)                                                                                       \
+    do {                                                                                                           \
         const std::uint64_t available = mem_available();                                                           \
         std::printf("memory: needs %.1f GB, MemAvailable %.1f GB\n", double(need) / kGB, double(available) / kGB); \
-        if (available < (need))                                                                                     \
-            GTEST_SKIP() << "needs " << double(need) / kGB << " GB, only " << double(available) / kGB             \
-                         << " GB available";                                                                        \
+        if (available < (need))                                                                                    \
+            GTEST_SKIP() << "needs " << double(need) / kGB << " GB, only " << double(available) / kGB              \
+                         << " GB available";                                                                       \
     } while (0)
 
 /// Fills a large world row by row with a picture cheap to make and to recompute:
@@ -92,8 +98,7 @@ World crop(const World& big, A_long x0, A_long y0, A_long w, A_long h)
 /// True when `inner` (the crop's render) equals `big` (the whole render) on the
 /// crop's interior, `margin` pixels in from each side: nearer the crop's edge
 /// the cells see pixels the crop does not have.
-::testing::AssertionResult interior_matches(const World& big, const World& inner, A_long x0, A_long y0,
-                                            A_long margin)
+::testing::AssertionResult interior_matches(const World& big, const World& inner, A_long x0, A_long y0, A_long margin)
 {
     const std::size_t px = bytes_per_pixel(big.depth());
     for (A_long y = margin; y < inner.height() - margin; ++y) {
@@ -101,8 +106,8 @@ World crop(const World& big, A_long x0, A_long y0, A_long w, A_long h)
         const unsigned char* b = inner.row(y) + std::size_t(margin) * px;
         const std::size_t n = std::size_t(inner.width() - 2 * margin) * px;
         if (std::memcmp(a, b, n) != 0)
-            return ::testing::AssertionFailure() << "row " << y0 + y << " differs from the crop at (" << x0 << ", "
-                                                 << y0 << ")";
+            return ::testing::AssertionFailure()
+                   << "row " << y0 + y << " differs from the crop at (" << x0 << ", " << y0 << ")";
     }
     return ::testing::AssertionSuccess();
 }
@@ -137,8 +142,7 @@ PF_Err render_timed(SubstituteHost& host, const Frame& f, const char* what)
     if (err == PF_Err_NONE)
         err = host.smart_render();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: result %d in %.1f s, peak resident %.2f GB\n", what, int(err), seconds,
-                double(peak_rss()) / kGB);
+    std::printf("%s: result %d in %.1f s, peak resident %.2f GB\n", what, int(err), seconds, double(peak_rss()) / kGB);
     return err;
 }
 

@@ -60,8 +60,7 @@ TEST(BottomUpWorld, HostCopyBetweenLayoutsKeepsThePicture)
     ASSERT_EQ(host.setup_effect(), PF_Err_NONE);
     // The classic render's first step, on its own: the render would draw over it.
     PF_InData in = host.in_data();
-    ASSERT_EQ(in.utils->copy(in.effect_ref, host.input()->get(), host.output()->get(), nullptr, nullptr),
-              PF_Err_NONE);
+    ASSERT_EQ(in.utils->copy(in.effect_ref, host.input()->get(), host.output()->get(), nullptr, nullptr), PF_Err_NONE);
     EXPECT_TRUE(host.output()->same_pixels(*host.input()));
     EXPECT_TRUE(host.output()->guards_intact()) << host.output()->guard_damage();
     EXPECT_TRUE(host.errors().empty());

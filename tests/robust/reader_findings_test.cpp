@@ -24,8 +24,7 @@ using tool::Depth;
 std::string scratch_file(const std::string& name)
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return (std::filesystem::temp_directory_path() /
-            ("ruvivedu_findings_" + std::string(info->name()) + "_" + name))
+    return (std::filesystem::temp_directory_path() / ("ruvivedu_findings_" + std::string(info->name()) + "_" + name))
         .string();
 }
 

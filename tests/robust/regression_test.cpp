@@ -29,8 +29,8 @@ TEST(FuzzFindings, AnEnlargingDownsampleFactorIsFullResolution)
     // the other factors a host cannot send.
     const robust::Rendered full = render_with_downsample({1, 1}, {1, 1});
     ASSERT_EQ(full.result, PF_Err_NONE);
-    for (const PF_RationalScale enlarging : {PF_RationalScale{3, 2}, PF_RationalScale{1 << 20, 1},
-                                             PF_RationalScale{0x7FFFFFFF, 1}}) {
+    for (const PF_RationalScale enlarging :
+         {PF_RationalScale{3, 2}, PF_RationalScale{1 << 20, 1}, PF_RationalScale{0x7FFFFFFF, 1}}) {
         SCOPED_TRACE(std::to_string(enlarging.num) + "/" + std::to_string(enlarging.den));
         const robust::Rendered got = render_with_downsample(enlarging, {1, 1});
         EXPECT_EQ(got.result, PF_Err_NONE);

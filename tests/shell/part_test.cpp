@@ -29,7 +29,9 @@ struct Look {
 
 std::string describe(const Look& k)
 {
-    return std::string(k.depth == Depth::u8 ? "8-bit" : k.depth == Depth::u16 ? "16-bit" : "float") +
+    return std::string(k.depth == Depth::u8    ? "8-bit"
+                       : k.depth == Depth::u16 ? "16-bit"
+                                               : "float") +
            " shape " + std::to_string(k.shape) + " sampling " + std::to_string(k.sampling) + " alpha " +
            std::to_string(k.alpha) + " dot " + std::to_string(k.dot_size / 65536.0) + " rotation " +
            std::to_string(k.rotation / 65536.0) + " down 1/" + std::to_string(k.down) +
@@ -110,7 +112,7 @@ PF_LRect random_rect(std::mt19937& rng, A_long width, A_long height)
 TEST(PartOfLayer, EveryPartIsTheCropOfTheWholeRender)
 {
     const PF_Fixed rotations[] = {0, 0x002D0000, 0x001E8000, -0x00784000};  // 0, 45, 30.5, -120.25
-    const PF_Fixed dots[] = {0x00080000, 0x00030000, 0x000C8000};            // 8, 3, 12.5
+    const PF_Fixed dots[] = {0x00080000, 0x00030000, 0x000C8000};           // 8, 3, 12.5
     std::mt19937 rng(13);
     int parts = 0;
     int variant = 0;
@@ -145,13 +147,13 @@ TEST(PartOfLayer, EveryPartIsTheCropOfTheWholeRender)
                     const World& whole = *whole_host.output();
 
                     std::vector<PF_LRect> rects = {
-                        {0, 0, width, 7},                          // top edge
-                        {width - 9, 0, width, height},             // right edge
-                        {0, height - 11, 13, height},              // bottom-left corner
+                        {0, 0, width, 7},                                        // top edge
+                        {width - 9, 0, width, height},                           // right edge
+                        {0, height - 11, 13, height},                            // bottom-left corner
                         {width / 2, height / 3, width / 2 + 1, height / 3 + 1},  // one pixel
-                        {width - 1, height - 1, width, height},    // the last pixel
-                        {-6, -4, 10, 9},                           // reaching off the top-left
-                        {width + 3, 5, width + 20, 30},            // wholly outside
+                        {width - 1, height - 1, width, height},                  // the last pixel
+                        {-6, -4, 10, 9},                                         // reaching off the top-left
+                        {width + 3, 5, width + 20, 30},                          // wholly outside
                     };
                     for (int i = 0; i < 3; ++i)
                         rects.push_back(random_rect(rng, width, height));
@@ -262,8 +264,7 @@ TEST(CancelledFrame, StopsAtEveryCheckAndLeavesNothingBehind)
                 EXPECT_EQ(reports.back().current, reports.back().total);
                 World finished(k.depth, host.output()->width(), host.output()->height());
                 std::memcpy(finished.row(0), host.output()->row(0),
-                            static_cast<std::size_t>(finished.width() * finished.height()) *
-                                bytes_per_pixel(k.depth));
+                            static_cast<std::size_t>(finished.width() * finished.height()) * bytes_per_pixel(k.depth));
 
                 for (int at = 1; at <= checks; ++at) {
                     SCOPED_TRACE("cancelled at check " + std::to_string(at) + " of " + std::to_string(checks));

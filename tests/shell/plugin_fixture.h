@@ -31,4 +31,4 @@ protected:
     std::unique_ptr<ruvivedu::host::SubstituteHost> host;
 };
 
-} // namespace shell_test
+}  // namespace shell_test

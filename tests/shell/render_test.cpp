@@ -31,9 +31,12 @@ bool output_untouched(SubstituteHost& host)
     return host.output()->same_pixels(blank) && host.output()->guards_intact();
 }
 
-std::vector<std::string> names(std::initializer_list<const char*> list) { return {list.begin(), list.end()}; }
+std::vector<std::string> names(std::initializer_list<const char*> list)
+{
+    return {list.begin(), list.end()};
+}
 
-} // namespace
+}  // namespace
 
 TEST_F(PluginTest, SmartRenderAsksTheHostInOrderAndGivesEverythingBack)
 {
@@ -221,9 +224,15 @@ TEST_F(PluginTest, ThePixelFormatChoosesTheDepth)
         SubstituteHost h(shell_test::plugin_module());
         World white = World::padded(c.depth, 20, 12, 4);
         switch (c.depth) {
-        case Depth::u8: white.fill(PF_Pixel8{255, 255, 255, 255}); break;
-        case Depth::u16: white.fill(PF_Pixel16{32768, 32768, 32768, 32768}); break;
-        case Depth::f32: white.fill(PF_PixelFloat{1, 1, 1, 1}); break;
+        case Depth::u8:
+            white.fill(PF_Pixel8{255, 255, 255, 255});
+            break;
+        case Depth::u16:
+            white.fill(PF_Pixel16{32768, 32768, 32768, 32768});
+            break;
+        case Depth::f32:
+            white.fill(PF_PixelFloat{1, 1, 1, 1});
+            break;
         }
         h.set_input(std::move(white));
         h.set_output(World::padded(c.depth, 20, 12, 4));
@@ -233,9 +242,18 @@ TEST_F(PluginTest, ThePixelFormatChoosesTheDepth)
             for (A_long x = 0; x < 20; ++x) {
                 double a = 0, r = 0;
                 switch (c.depth) {
-                case Depth::u8: a = h.output()->pixel8(x, y).alpha; r = h.output()->pixel8(x, y).red; break;
-                case Depth::u16: a = h.output()->pixel16(x, y).alpha; r = h.output()->pixel16(x, y).red; break;
-                case Depth::f32: a = h.output()->pixel32(x, y).alpha; r = h.output()->pixel32(x, y).red; break;
+                case Depth::u8:
+                    a = h.output()->pixel8(x, y).alpha;
+                    r = h.output()->pixel8(x, y).red;
+                    break;
+                case Depth::u16:
+                    a = h.output()->pixel16(x, y).alpha;
+                    r = h.output()->pixel16(x, y).red;
+                    break;
+                case Depth::f32:
+                    a = h.output()->pixel32(x, y).alpha;
+                    r = h.output()->pixel32(x, y).red;
+                    break;
                 }
                 ASSERT_EQ(a, c.white) << x << "," << y;
                 ASSERT_EQ(r, c.white) << x << "," << y;

@@ -18,7 +18,7 @@ using shell_test::PluginTest;
 
 namespace {
 
-constexpr A_long kEffectKind = 0x65464B54; // 'eFKT'
+constexpr A_long kEffectKind = 0x65464B54;  // 'eFKT'
 
 std::vector<std::uint8_t> read_pipl()
 {
@@ -82,7 +82,7 @@ std::vector<std::uint8_t> bytes_le32(std::uint32_t v)
     return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(PluginTest, RegistrationNamesTheEffectAndPassesTheHostsCodeBack)
 {
@@ -134,12 +134,12 @@ TEST(Pipl, IsThe298ByteResourceFieldByField)
     EXPECT_EQ(reversed_code(p[0].data, 0), "eFKT");
     EXPECT_EQ(p[1].data, pascal("k's Ruvivedu", 16));
     EXPECT_EQ(p[2].data, pascal("Tervane's FX", 16));
-    const char entry[16] = "EntryPointFunc"; // 14 characters, then two zero bytes
+    const char entry[16] = "EntryPointFunc";  // 14 characters, then two zero bytes
     EXPECT_EQ(p[3].data, std::vector<std::uint8_t>(entry, entry + 16));
-    EXPECT_EQ(p[4].data, (std::vector<std::uint8_t>{2, 0, 0, 0}));   // PiPL version 2.0
-    EXPECT_EQ(p[5].data, (std::vector<std::uint8_t>{13, 0, 27, 0})); // API 13.27
+    EXPECT_EQ(p[4].data, (std::vector<std::uint8_t>{2, 0, 0, 0}));    // PiPL version 2.0
+    EXPECT_EQ(p[5].data, (std::vector<std::uint8_t>{13, 0, 27, 0}));  // API 13.27
     EXPECT_EQ(p[6].data, bytes_le32(693760));
-    EXPECT_EQ(p[7].data, (std::vector<std::uint8_t>{0, 0, 0, 0})); // int16 0 and two bytes of alignment
+    EXPECT_EQ(p[7].data, (std::vector<std::uint8_t>{0, 0, 0, 0}));  // int16 0 and two bytes of alignment
     EXPECT_EQ(p[8].data, bytes_le32(0x02000440));
     EXPECT_EQ(p[9].data, bytes_le32(0x08001400));
     EXPECT_EQ(p[10].data, pascal("k's Ruvivedu", 16));
@@ -172,8 +172,8 @@ TEST_F(PluginTest, GlobalSetupWritesThePiplsWordsUnderEitherHost)
         // Nothing but the three words is written.
         std::vector<unsigned char> expected = host->initial_out_data_bytes();
         std::vector<unsigned char> got = host->out_data_bytes();
-        for (std::size_t at : {offsetof(PF_OutData, my_version), offsetof(PF_OutData, out_flags),
-                               offsetof(PF_OutData, out_flags2)})
+        for (std::size_t at :
+             {offsetof(PF_OutData, my_version), offsetof(PF_OutData, out_flags), offsetof(PF_OutData, out_flags2)})
             std::memcpy(expected.data() + at, got.data() + at, 4);
         EXPECT_EQ(got, expected);
     }
@@ -214,17 +214,17 @@ TEST_F(PluginTest, ParamsSetupDeclaresTheSixParametersExactly)
     shape.u.pd.num_choices = 3;
     expected.push_back(shape);
     PF_ParamDef dot = blank(PF_Param_FIX_SLIDER, 2, "DotSize");
-    dot.u.fd.value = dot.u.fd.dephault = 0x00200000; // 32.0
-    dot.u.fd.valid_min = dot.u.fd.slider_min = 0x00010000; // 1.0
-    dot.u.fd.valid_max = 0x03E80000;                      // 1000.0
-    dot.u.fd.slider_max = 0x00C80000;                     // 200.0
+    dot.u.fd.value = dot.u.fd.dephault = 0x00200000;        // 32.0
+    dot.u.fd.valid_min = dot.u.fd.slider_min = 0x00010000;  // 1.0
+    dot.u.fd.valid_max = 0x03E80000;                        // 1000.0
+    dot.u.fd.slider_max = 0x00C80000;                       // 200.0
     dot.u.fd.precision = 1;
     expected.push_back(dot);
     PF_ParamDef rotation = blank(PF_Param_ANGLE, 3, "Rotation");
-    rotation.u.ad.value = rotation.u.ad.dephault = 0x002D0000; // 45 degrees
+    rotation.u.ad.value = rotation.u.ad.dephault = 0x002D0000;  // 45 degrees
     expected.push_back(rotation);
     PF_ParamDef offset = blank(PF_Param_POINT, 4, "Offset");
-    offset.u.td.x_value = offset.u.td.y_value = 0x00320000; // 50 %
+    offset.u.td.x_value = offset.u.td.y_value = 0x00320000;  // 50 %
     offset.u.td.x_dephault = offset.u.td.y_dephault = 0x00320000;
     expected.push_back(offset);
     expected.push_back(blank(PF_Param_CHECKBOX, 5, "Alpha"));

@@ -92,8 +92,8 @@ int write_inputs(const std::string& dir)
         const std::string path = (std::filesystem::path(dir) / input.name).string();
         const FilePicture picture = make_input(input.depth);
         // Both builds must read the same bytes: write with the built-in codecs.
-        const std::string error = input.depth == tool::Depth::f32 ? tool::write_tiff(path, picture)
-                                                                  : tool::write_pam(path, picture);
+        const std::string error =
+            input.depth == tool::Depth::f32 ? tool::write_tiff(path, picture) : tool::write_pam(path, picture);
         if (!error.empty()) {
             std::cerr << "crosscheck: cannot write " << path << ": " << error << "\n";
             return 1;
@@ -165,7 +165,7 @@ int compare(const std::string& dir_a, const std::string& dir_b)
     return failed == 0 && passed > 0 ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -66,8 +66,8 @@ host::World pattern_world(Depth depth, A_long width, A_long height)
                 world.pixel16(x, y) = PF_Pixel16{A_u_short(i * 977 % 32769), A_u_short(32768 - i % 32769),
                                                  A_u_short(i * 31 % 32769), A_u_short(i == 0 ? 32768 : i % 3)};
             else
-                world.pixel32(x, y) = PF_PixelFloat{float(i) / 7.0f, -0.5f + float(i) / 3.0f, 1.0f / float(i + 3),
-                                                    float(i) * 1e-7f};
+                world.pixel32(x, y) =
+                    PF_PixelFloat{float(i) / 7.0f, -0.5f + float(i) / 3.0f, 1.0f / float(i + 3), float(i) * 1e-7f};
         }
     return world;
 }
@@ -104,7 +104,7 @@ TEST(Pam, EightAndSixteenBitWorldsRoundTripExactly)
     const std::string text = read_bytes(dir.file("w16.pam"));
     const std::string header = "P7\nWIDTH 13\nHEIGHT 5\nDEPTH 4\nMAXVAL 32768\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
     EXPECT_EQ(text.rfind(header, 0), 0u);
-    EXPECT_EQ(text.size(), header.size() + 13 * 5 * 4 * 2); // big-endian pairs, no padding
+    EXPECT_EQ(text.size(), header.size() + 13 * 5 * 4 * 2);  // big-endian pairs, no padding
 }
 
 TEST(Pam, FloatRendersAreWrittenAsSixteenBits)
@@ -342,25 +342,25 @@ struct PeBuilder {
         image[0] = 'M', image[1] = 'Z';
         u32(0x3C, 0x80);
         text(0x80, "PE");
-        u16(0x84, 0x8664);           // machine
-        u16(0x86, 1);                // one section
-        u16(0x94, 240);              // optional header size
-        u16(0x96, 0x2022);           // DLL, executable, large address aware
-        u16(0x98, 0x20B);            // PE32+
-        u32(0x98 + 108, 16);         // data directories
+        u16(0x84, 0x8664);    // machine
+        u16(0x86, 1);         // one section
+        u16(0x94, 240);       // optional header size
+        u16(0x96, 0x2022);    // DLL, executable, large address aware
+        u16(0x98, 0x20B);     // PE32+
+        u32(0x98 + 108, 16);  // data directories
         const std::size_t section = 0x98 + 240;
-        u32(section + 8, 0x400);     // virtual size
-        u32(section + 12, 0x1000);   // virtual address
-        u32(section + 16, 0x400);    // raw size
-        u32(section + 20, 0x200);    // raw offset
+        u32(section + 8, 0x400);    // virtual size
+        u32(section + 12, 0x1000);  // virtual address
+        u32(section + 16, 0x400);   // raw size
+        u32(section + 20, 0x200);   // raw offset
 
         // Exports at 0x1000: two names, sorted, pointing at two functions.
         directory(0, 0x1000, 0x80);
         u32(file(0x1000) + 20, 2);
         u32(file(0x1000) + 24, 2);
-        u32(file(0x1000) + 28, 0x1040); // functions
-        u32(file(0x1000) + 32, 0x1048); // names
-        u32(file(0x1000) + 36, 0x1050); // ordinals
+        u32(file(0x1000) + 28, 0x1040);  // functions
+        u32(file(0x1000) + 32, 0x1048);  // names
+        u32(file(0x1000) + 36, 0x1050);  // ordinals
         u32(file(0x1040), 0x1300);
         u32(file(0x1044), 0x1310);
         u32(file(0x1048), 0x1060);
@@ -378,17 +378,17 @@ struct PeBuilder {
         // Resources at 0x1200: type "PIPL" -> id 16000 -> language 1033 -> 4 bytes.
         directory(2, 0x1200, 0x100);
         const std::size_t root = file(0x1200);
-        u16(root + 12, 1);                  // one named entry
-        u32(root + 16, 0x80000000u | 0x60); // name string at +0x60
-        u32(root + 20, 0x80000000u | 0x18); // subdirectory at +0x18
-        u16(root + 0x18 + 14, 1);           // one id entry
+        u16(root + 12, 1);                   // one named entry
+        u32(root + 16, 0x80000000u | 0x60);  // name string at +0x60
+        u32(root + 20, 0x80000000u | 0x18);  // subdirectory at +0x18
+        u16(root + 0x18 + 14, 1);            // one id entry
         u32(root + 0x18 + 16, 16000);
         u32(root + 0x18 + 20, 0x80000000u | 0x30);
         u16(root + 0x30 + 14, 1);
         u32(root + 0x30 + 16, 1033);
-        u32(root + 0x30 + 20, 0x48);         // data entry at +0x48
-        u32(root + 0x48, 0x1280);            // data RVA
-        u32(root + 0x48 + 4, 4);             // size
+        u32(root + 0x30 + 20, 0x48);  // data entry at +0x48
+        u32(root + 0x48, 0x1280);     // data RVA
+        u32(root + 0x48 + 4, 4);      // size
         u16(root + 0x60, 4);
         for (int i = 0; i < 4; ++i)
             u16(root + 0x62 + 2 * std::size_t(i), std::uint8_t("PIPL"[i]));
@@ -408,7 +408,7 @@ TEST(PeReader, ReadsExportsImportsAndResources)
     EXPECT_TRUE(file.is_dll);
     ASSERT_EQ(file.exports.size(), 2u);
     EXPECT_EQ(file.exports[0].name, "EntryPointFunc");
-    EXPECT_EQ(file.exports[0].rva, 0x1310u); // through ordinal 1
+    EXPECT_EQ(file.exports[0].rva, 0x1310u);  // through ordinal 1
     EXPECT_EQ(file.exports[1].name, "PluginDataEntryFunction");
     EXPECT_EQ(file.exports[1].rva, 0x1300u);
     EXPECT_FALSE(file.exports[0].forwarded);
@@ -424,17 +424,17 @@ TEST(PeReader, DamagedImagesAreRefused)
 {
     {
         PeBuilder pe;
-        pe.image[0x81] = 'X'; // PE signature
+        pe.image[0x81] = 'X';  // PE signature
         EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
     }
     {
         PeBuilder pe;
-        pe.u16(0x98, 0x10B); // a 32-bit image
+        pe.u16(0x98, 0x10B);  // a 32-bit image
         EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
     }
     {
         PeBuilder pe;
-        pe.u32(PeBuilder::file(0x1048), 0x9000); // an export name outside every section
+        pe.u32(PeBuilder::file(0x1048), 0x9000);  // an export name outside every section
         EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
     }
     {
@@ -453,7 +453,7 @@ TEST(PeReader, DamagedImagesAreRefused)
     }
     {
         PeBuilder pe;
-        pe.image.resize(0x300); // cut inside the section
+        pe.image.resize(0x300);  // cut inside the section
         EXPECT_THROW(pe::read_pe(pe.image), pe::PeError);
     }
 }
@@ -505,11 +505,11 @@ TEST(MacPipl, BothArchitecturesNameTheEntryPoint)
                                              b.begin() + std::ptrdiff_t(at + 16 + length));
         if (keys.back() == "mi64" || keys.back() == "ma64") {
             ASSERT_EQ(data.size(), 16u);
-            EXPECT_EQ(data[0], 14); // Pascal length of "EntryPointFunc"
+            EXPECT_EQ(data[0], 14);  // Pascal length of "EntryPointFunc"
             EXPECT_EQ(std::string(data.begin() + 1, data.begin() + 15), "EntryPointFunc");
         }
         if (keys.back() == "kind") {
-            EXPECT_EQ(be32(data, 0), 0x65464B54u); // 'eFKT'
+            EXPECT_EQ(be32(data, 0), 0x65464B54u);  // 'eFKT'
         } else if (keys.back() == "eGLO") {
             EXPECT_EQ(be32(data, 0), 0x02000440u);
         } else if (keys.back() == "eGL2") {
@@ -522,4 +522,4 @@ TEST(MacPipl, BothArchitecturesNameTheEntryPoint)
                                               "eGLO", "eGL2", "eMNA", "aeFL"}));
 }
 
-} // namespace
+}  // namespace

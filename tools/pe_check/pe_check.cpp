@@ -102,13 +102,13 @@ void check_module(Checker& check, const PeFile& file, const std::vector<std::uin
     check.expect(found != nullptr, "a resource of type \"PIPL\", id 16000, language 1033");
     check.expect(pipl_count == 1, "exactly one PIPL resource");
     if (found)
-        check.expect(found->data == pipl,
-                     "its " + std::to_string(found->data.size()) + " bytes equal the generated PiPL (" +
-                         std::to_string(pipl.size()) + " bytes)");
+        check.expect(found->data == pipl, "its " + std::to_string(found->data.size()) +
+                                              " bytes equal the generated PiPL (" + std::to_string(pipl.size()) +
+                                              " bytes)");
     check_imports(check, file);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -131,7 +131,8 @@ int main(int argc, char** argv)
                 std::cerr << "pe_check: cannot open '" << argv[2] << "'\n";
                 return 2;
             }
-            const std::vector<std::uint8_t> pipl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::vector<std::uint8_t> pipl((std::istreambuf_iterator<char>(in)),
+                                                 std::istreambuf_iterator<char>());
             check_module(check, file, pipl);
         }
         std::cout << (check.failures() ? "pe_check: FAILED\n" : "pe_check: all checks hold\n");

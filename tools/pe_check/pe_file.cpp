@@ -21,14 +21,12 @@ public:
         need(at, 2);
         return std::uint16_t(bytes_[at] | bytes_[at + 1] << 8);
     }
-    std::uint32_t u32(std::size_t at) const
-    {
-        return std::uint32_t(u16(at)) | std::uint32_t(u16(at + 2)) << 16;
-    }
+    std::uint32_t u32(std::size_t at) const { return std::uint32_t(u16(at)) | std::uint32_t(u16(at + 2)) << 16; }
     void need(std::size_t at, std::size_t length) const
     {
         if (at > bytes_.size() || length > bytes_.size() - at)
-            throw PeError("offset " + std::to_string(at) + " + " + std::to_string(length) + " lies past the end of the file");
+            throw PeError("offset " + std::to_string(at) + " + " + std::to_string(length) +
+                          " lies past the end of the file");
     }
     const std::uint8_t* at(std::size_t offset, std::size_t length) const
     {
@@ -173,10 +171,10 @@ private:
 
     /// One entry of a resource directory.
     struct Entry {
-        std::string text;       ///< its display name: "PIPL", or "#16000" for id 16000
-        bool named = false;     ///< named by a string rather than numbered
-        std::uint16_t id = 0;   ///< the number, when it is one
-        std::uint32_t value = 0; ///< the raw offset word: a subdirectory or a leaf
+        std::string text;         ///< its display name: "PIPL", or "#16000" for id 16000
+        bool named = false;       ///< named by a string rather than numbered
+        std::uint16_t id = 0;     ///< the number, when it is one
+        std::uint32_t value = 0;  ///< the raw offset word: a subdirectory or a leaf
     };
 
     /// The entries of the directory at `offset` (relative to the tree's root).
@@ -213,7 +211,7 @@ private:
     std::set<std::uint32_t> visited_;
 };
 
-} // namespace
+}  // namespace
 
 PeFile read_pe(const std::vector<std::uint8_t>& bytes)
 {
@@ -266,4 +264,4 @@ PeFile read_pe_file(const std::string& path)
     return read_pe(bytes);
 }
 
-} // namespace ruvivedu::pe
+}  // namespace ruvivedu::pe

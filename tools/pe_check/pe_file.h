@@ -17,13 +17,13 @@ struct PeError : std::runtime_error {
 struct Export {
     std::string name;
     std::uint32_t rva = 0;
-    bool forwarded = false; ///< the address points into the export table: a forwarder string
+    bool forwarded = false;  ///< the address points into the export table: a forwarder string
 };
 
 /// One leaf of the resource tree: type / name / language.
 struct Resource {
-    std::string type; ///< the type's name ("PIPL"), or "#<id>" for a numbered type
-    std::string name; ///< likewise: "#16000" for resource id 16000
+    std::string type;  ///< the type's name ("PIPL"), or "#<id>" for a numbered type
+    std::string name;  ///< likewise: "#16000" for resource id 16000
     std::uint16_t language = 0;
     std::vector<std::uint8_t> data;
 };
@@ -31,8 +31,8 @@ struct Resource {
 struct PeFile {
     std::uint16_t machine = 0;
     bool is_dll = false;
-    std::vector<Export> exports;     ///< in name order, as the table holds them
-    std::vector<std::string> imports; ///< DLL names, in table order
+    std::vector<Export> exports;       ///< in name order, as the table holds them
+    std::vector<std::string> imports;  ///< DLL names, in table order
     std::vector<Resource> resources;
 };
 
@@ -44,4 +44,4 @@ PeFile read_pe(const std::vector<std::uint8_t>& bytes);
 /// Reads and parses the file at `path`. Throws PeError.
 PeFile read_pe_file(const std::string& path);
 
-} // namespace ruvivedu::pe
+}  // namespace ruvivedu::pe
