@@ -12,7 +12,7 @@
 // what the output conversion can make: grey (R = G = B) or black, the
 // layer's own alpha with Alpha off and at most the layer's alpha with it on,
 // no component beyond full scale, and alpha 0 where no layer pixel lies
-// under it.
+// under it. The output lies where the input does.
 #include "fuzz_check.h"
 #include "render_fuzz_util.h"
 
@@ -175,6 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SubstituteHost host(&EntryPointFunc, &PluginDataEntryFunction);
     World& input = host.set_input(make_world(in, depth, f.in_w, f.in_h));
     World& output = host.set_output(make_world(in, depth, out_w, out_h));
+    // The worlds' origins say where each lies in the layer, and an output
+    // elsewhere than the input is a part of the layer, which the protocol
+    // target covers: here the output lies where the input does (both may sit
+    // anywhere, which must not change a pixel), so that each output pixel
+    // stands over the input pixel of the same place.
+    output.set_origin(input.def().origin_x, input.def().origin_y);
     PF_InData& in_data = host.in_data();
     const auto den_x = in.ConsumeIntegralInRange<A_u_long>(1, 4);
     const auto den_y = in.ConsumeBool() ? den_x : in.ConsumeIntegralInRange<A_u_long>(1, 4);
