@@ -285,18 +285,8 @@ namespace {
 
 short bitdepth_of(const World* world)
 {
-    if (!world) {
-        return 8;
-    }
-    switch (world->depth()) {
-    case Depth::u8:
-        return 8;
-    case Depth::u16:
-        return 16;
-    case Depth::f32:
-        return 32;
-    }
-    return 8;
+    // Bits per component: a pixel holds four components.
+    return world ? static_cast<short>(8 * (bytes_per_pixel(world->depth()) / 4)) : 8;
 }
 
 }  // namespace

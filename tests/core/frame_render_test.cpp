@@ -345,11 +345,16 @@ TYPED_TEST(FrameRender, ChunkedFramesMatchAndStopInTheMiddleOfAStage)
             }
             ASSERT_TRUE(render_frame<T>(&r));
 
+            // The reference frame's context, drawing into another world at the same place.
+            auto drawing_into = [&r](TestWorld<T>& world) {
+                HalfTone_Params into = r;
+                into.out_layer = world.view;
+                into.out_layer.origin_x = r.out_layer.origin_x;
+                into.out_layer.origin_y = r.out_layer.origin_y;
+                return into;
+            };
             TestWorld<T> chunked(out_w, out_h);
-            HalfTone_Params c = r;
-            c.out_layer = chunked.view;
-            c.out_layer.origin_x = r.out_layer.origin_x;
-            c.out_layer.origin_y = r.out_layer.origin_y;
+            HalfTone_Params c = drawing_into(chunked);
             CountingMonitor counted;
             c.monitor = counted.every(2000);
             ASSERT_TRUE(render_frame<T>(&c));
@@ -363,10 +368,7 @@ TYPED_TEST(FrameRender, ChunkedFramesMatchAndStopInTheMiddleOfAStage)
             for (int at : {1, 2, counted.checks / 2, counted.checks - 1, counted.checks}) {
                 SCOPED_TRACE("called off at question " + std::to_string(at));
                 TestWorld<T> stopped(out_w, out_h);
-                HalfTone_Params k = c;
-                k.out_layer = stopped.view;
-                k.out_layer.origin_x = r.out_layer.origin_x;
-                k.out_layer.origin_y = r.out_layer.origin_y;
+                HalfTone_Params k = drawing_into(stopped);
                 CountingMonitor cancelling;
                 cancelling.cancel_at = at;
                 k.monitor = cancelling.every(2000);
